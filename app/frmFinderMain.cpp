@@ -1,0 +1,175 @@
+// The window's life: creation, the guard around its handlers, closing, and what it shows
+// the search run.
+#include "frmFinderMain.h"
+
+#include "EventPump.h"
+#include "LineListBox.h"
+#include "Messages.h"
+#include "SearchRun.h"
+#include "StatusLine.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QLineEdit>
+#include <QPushButton>
+
+namespace {
+std::function<void()> &fatalHandler()
+{
+    static std::function<void()> handler;
+    return handler;
+}
+} // namespace
+
+frmFinderMain::frmFinderMain(QWidget *parent)
+    : QWidget(parent)
+{
+    Form_Initialize();
+    buildLayout();
+    connectCommands();
+    Form_Load();
+}
+
+frmFinderMain::~frmFinderMain()
+{
+    // A window destroyed without being closed (a test, say) still takes its scratch folder.
+    if (!m_unloaded) {
+        try {
+            Form_Unload();
+        } catch (...) {
+            // Nothing can be shown from a destructor; the folder is left behind.
+        }
+    }
+}
+
+void frmFinderMain::setFatalHandler(std::function<void()> handler)
+{
+    fatalHandler() = std::move(handler);
+}
+
+void frmFinderMain::guarded(const std::function<void()> &handler)
+{
+    // Nothing may be thrown across Qt's event loop: an error is shown, and ends the program.
+    try {
+        handler();
+    } catch (const std::exception &error) {
+        showMessage(QStringLiteral("Error: ") + QString::fromStdString(error.what()));
+        try {
+            Form_Unload();
+        } catch (...) {
+            // The scratch folder could not go: it stays behind, which harms nothing.
+        }
+        if (fatalHandler())
+            fatalHandler()();
+        else
+            QCoreApplication::exit(1);
+    }
+}
+
+void frmFinderMain::connectCommands()
+{
+    connect(cmdStart, &QPushButton::clicked, this, &frmFinderMain::cmdStart_Click);
+    connect(cmdStop, &QPushButton::clicked, this, &frmFinderMain::cmdStop_Click);
+    connect(cmdBrowse1, &QPushButton::clicked, this, &frmFinderMain::cmdBrowse1_Click);
+    connect(cmdKillDestined, &QPushButton::clicked, this, &frmFinderMain::cmdKillDestined_Click);
+    connect(lstFiles, &LineListBox::lineDoubleClicked, this, &frmFinderMain::lstFiles_DblClick);
+    connect(lstEqual, &LineListBox::lineDoubleClicked, this, &frmFinderMain::lstEqual_DblClick);
+}
+
+void frmFinderMain::cmdStart_Click()
+{
+    if (m_running)
+        return;
+    guarded([this] {
+        m_running = true;
+        try {
+            SearchRun(m_state, *this).run();
+        } catch (const RunAbandoned &) {
+            // The window is being closed: no final message, just let go and close.
+        } catch (...) {
+            m_running = false;
+            throw;
+        }
+        m_running = false;
+        if (m_closing)
+            close();
+    });
+}
+
+void frmFinderMain::closeEvent(QCloseEvent *event)
+{
+    if (m_running) {
+        // The run is below us on the stack and still holds the scratch folder: it lets go at
+        // its next yield, and the window closes then.
+        m_closing = true;
+        event->ignore();
+        return;
+    }
+    guarded([this] { Form_Unload(); });
+    event->accept();
+}
+
+QString frmFinderMain::folderText() const
+{
+    return txtPath->text();
+}
+
+bool frmFinderMain::subFoldersTicked() const
+{
+    return chkSubDirs->checkState() == Qt::Checked;
+}
+
+void frmFinderMain::enterRunning()
+{
+    cmdStart->setEnabled(false);
+    cmdStop->setVisible(true);
+}
+
+void frmFinderMain::leaveRunning()
+{
+    cmdStart->setEnabled(true);
+    cmdStop->setVisible(false);
+}
+
+void frmFinderMain::setStatus(const QString &text)
+{
+    lblStatus->setText(text);
+}
+
+void frmFinderMain::setStatusB(const QString &text)
+{
+    lblStatusB->setText(text);
+}
+
+void frmFinderMain::insertFileLine(const QString &line)
+{
+    lstFiles->insertTop(line);
+}
+
+void frmFinderMain::insertEqualLine(const QString &line)
+{
+    lstEqual->insertTop(line);
+}
+
+void frmFinderMain::clearDestined()
+{
+    lstDestined->clear();
+}
+
+void frmFinderMain::appendDestined(const QString &line)
+{
+    lstDestined->append(line);
+}
+
+void frmFinderMain::showMessage(const QString &text)
+{
+    Messages::show(this, text);
+}
+
+void frmFinderMain::yield()
+{
+    EventPump::yield();
+    if (m_closing)
+        throw RunAbandoned();
+}

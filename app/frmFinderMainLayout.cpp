@@ -1,0 +1,86 @@
+// The window's controls, where they stand, and the order the Tab key visits them.
+#include "frmFinderMain.h"
+
+#include "LineListBox.h"
+#include "StatusLine.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+namespace {
+
+// The layout is drawn in twips: fifteen make one pixel at 96 dots per inch.
+QRect twips(int left, int top, int width, int height)
+{
+    return {left / 15, top / 15, width / 15, height / 15};
+}
+
+template <typename Control>
+Control *place(QWidget *window, const char *name, const QRect &geometry)
+{
+    auto *control = new Control(window);
+    control->setObjectName(QString::fromLatin1(name));
+    control->setGeometry(geometry);
+    return control;
+}
+
+QPushButton *button(QWidget *window, const char *name, const QString &caption, const QRect &geometry)
+{
+    auto *control = place<QPushButton>(window, name, geometry);
+    control->setText(caption);
+    // Enter and Escape press no button of this window.
+    control->setAutoDefault(false);
+    control->setDefault(false);
+    return control;
+}
+
+QLabel *caption(QWidget *window, const char *name, const QString &text, const QRect &geometry, bool fitToCaption)
+{
+    auto *label = place<QLabel>(window, name, geometry);
+    label->setText(text);
+    label->setTextFormat(Qt::PlainText);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    if (fitToCaption) {
+        // The caption's own size, but never into the column where the fields begin: the
+        // desktop's font may be wider than the one this layout was drawn for.
+        const int room = 960 / 15 - geometry.left();
+        label->resize(std::min(label->sizeHint().width(), room), label->sizeHint().height());
+    }
+    return label;
+}
+
+} // namespace
+
+void frmFinderMain::buildLayout()
+{
+    setWindowTitle(QStringLiteral("Samelyn"));
+    setFixedSize(6285 / 15, 5715 / 15);
+
+    Label1 = caption(this, "Label1", QStringLiteral("Look here:"), twips(120, 120, 765, 195), true);
+    txtPath = place<QLineEdit>(this, "txtPath", twips(960, 120, 4575, 285));
+    chkSubDirs = place<QCheckBox>(this, "chkSubDirs", twips(960, 480, 3735, 255));
+    chkSubDirs->setText(QStringLiteral("Also look in sub-directories"));
+    cmdBrowse1 = button(this, "cmdBrowse1", QStringLiteral("..."), twips(5640, 120, 495, 255));
+    cmdStart = button(this, "cmdStart", QStringLiteral("Start now!"), twips(960, 840, 1575, 375));
+    Label2 = caption(this, "Label2", QStringLiteral("Files:"), twips(120, 1560, 615, 255), false);
+    lstFiles = place<LineListBox>(this, "lstFiles", twips(960, 1560, 5175, 1035));
+    Label3 = caption(this, "Label3", QStringLiteral("Equal:"), twips(120, 2760, 615, 255), false);
+    lstEqual = place<LineListBox>(this, "lstEqual", twips(960, 2760, 5175, 1230));
+    lblStatus = place<StatusLine>(this, "lblStatus", twips(2640, 900, 3495, 255));
+    cmdStop = button(this, "cmdStop", QStringLiteral("X"), twips(240, 840, 375, 375));
+    cmdStop->hide();
+    Label4 = caption(this, "Label4", QStringLiteral("Obsolete:"), twips(120, 4200, 675, 195), true);
+    lstDestined = place<LineListBox>(this, "lstDestined", twips(960, 4200, 5175, 1425));
+    cmdKillDestined = button(this, "cmdKillDestined", QStringLiteral("KILL"), twips(120, 4440, 735, 375));
+    lblStatusB = place<StatusLine>(this, "lblStatusB", twips(2640, 1200, 3495, 255));
+
+    // Hidden and disabled controls are passed over, so the stop button takes its turn
+    // only while a search shows it.
+    QWidget *const order[] = {txtPath, chkSubDirs, cmdBrowse1, cmdStart, lstFiles,
+                              lstEqual, cmdStop, lstDestined, cmdKillDestined};
+    for (std::size_t i = 1; i < std::size(order); ++i)
+        setTabOrder(order[i - 1], order[i]);
+    txtPath->setFocus();
+}

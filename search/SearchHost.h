@@ -1,0 +1,35 @@
+// What the search run needs of the window: a narrow view, so the run can be tested alone.
+#pragma once
+
+#include <QString>
+
+#include <exception>
+
+// Thrown out of a yield when the window is being closed: the run lets go at once.
+struct RunAbandoned : std::exception
+{
+    const char *what() const noexcept override { return "the window was closed during a search"; }
+};
+
+class SearchHost
+{
+public:
+    virtual ~SearchHost() = default;
+
+    [[nodiscard]] virtual QString folderText() const = 0;
+    [[nodiscard]] virtual bool subFoldersTicked() const = 0;
+
+    virtual void enterRunning() = 0; // start disabled, stop shown
+    virtual void leaveRunning() = 0; // start enabled, stop hidden
+
+    virtual void setStatus(const QString &text) = 0;
+    virtual void setStatusB(const QString &text) = 0;
+    virtual void insertFileLine(const QString &line) = 0;  // at the top of the files list
+    virtual void insertEqualLine(const QString &line) = 0; // at the top of the equal list
+    virtual void clearDestined() = 0;
+    virtual void appendDestined(const QString &line) = 0;
+
+    virtual void showMessage(const QString &text) = 0;
+    // Lets pending window events run; throws RunAbandoned when the window is closing.
+    virtual void yield() = 0;
+};

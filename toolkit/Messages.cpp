@@ -1,0 +1,33 @@
+// Modal message boxes, answerable by tests.
+#include "Messages.h"
+
+#include <QMessageBox>
+
+namespace {
+Messages::Handler &handler()
+{
+    static Messages::Handler h;
+    return h;
+}
+} // namespace
+
+namespace Messages {
+
+void show(QWidget *owner, const QString &text)
+{
+    if (handler()) {
+        const auto h = handler();
+        h(owner, text);
+        return;
+    }
+    QMessageBox box(QMessageBox::NoIcon, QString::fromLatin1(Title), text, QMessageBox::Ok, owner);
+    box.setWindowModality(Qt::ApplicationModal);
+    box.exec();
+}
+
+void setHandler(Handler h)
+{
+    handler() = std::move(h);
+}
+
+} // namespace Messages

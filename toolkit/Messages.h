@@ -1,0 +1,21 @@
+// Every message box of the program goes through here, so that tests can answer them.
+#pragma once
+
+#include <QString>
+
+#include <functional>
+
+class QWidget;
+
+namespace Messages {
+
+// Modal, the text alone, OK only, no icon, the program's title.
+void show(QWidget *owner, const QString &text);
+
+// Replaces the box, for tests and the benchmark; an empty function brings the box back.
+using Handler = std::function<void(QWidget *owner, const QString &text)>;
+void setHandler(Handler handler);
+
+inline constexpr const char *Title = "Samelyn";
+
+} // namespace Messages

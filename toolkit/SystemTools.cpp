@@ -1,0 +1,136 @@
+// File-system and folder-chooser services.
+#include "SystemTools.h"
+
+#include "ToolkitError.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QStandardPaths>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
+
+QString ToolkitError::describeErrno(int error)
+{
+    switch (error) {
+    case EACCES:
+    case EPERM:
+        return QStringLiteral("permission denied");
+    case ENOENT:
+        return QStringLiteral("no such file or folder");
+    case EROFS:
+        return QStringLiteral("read-only file system");
+    case EBUSY:
+        return QStringLiteral("busy");
+    case EIO:
+        return QStringLiteral("input/output error");
+    default:
+        return QString::fromLocal8Bit(std::strerror(error)).toLower();
+    }
+}
+
+SystemTools &SystemTools::instance()
+{
+    static SystemTools tools;
+    return tools;
+}
+
+QString SystemTools::BrowseForFolder(QWidget *owner, const QString &prompt, int, int)
+{
+    if (m_chooser)
+        return m_chooser(owner, prompt);
+
+    // Qt's own chooser rather than the desktop's: it is modal to our window everywhere and
+    // behaves the same under every desktop.
+    QFileDialog dialog(owner, prompt);
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOptions(QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
+    dialog.setWindowModality(Qt::ApplicationModal);
+    const QString start = QFileInfo(m_lastChosen).isDir() ? m_lastChosen : QDir::homePath();
+    dialog.setDirectory(start);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {};
+    m_lastChosen = QDir::toNativeSeparators(dialog.selectedFiles().constFirst());
+    return m_lastChosen;
+}
+
+QString SystemTools::GetSpecialFolder(int code, int, int)
+{
+    if (code != 1003)
+        throw ToolkitError(QStringLiteral("Unknown special folder %1").arg(code));
+    QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    while (folder.size() > 1 && folder.endsWith(QLatin1Char('/')))
+        folder.chop(1);
+    // Our scratch files name the user's files: nobody else may look into this folder.
+    struct stat st {};
+    if (folder.isEmpty() || ::lstat(QFile::encodeName(folder).constData(), &st) != 0 || !S_ISDIR(st.st_mode))
+        throw ToolkitError(QStringLiteral("No private folder for temporary files: ") + folder);
+    if (st.st_uid != ::geteuid() || (st.st_mode & 077) != 0)
+        throw ToolkitError(QStringLiteral("The folder for temporary files is not private: ") + folder);
+    return folder;
+}
+
+QString SystemTools::GetUniqueName()
+{
+    quint64 bits[2];
+    QRandomGenerator::system()->fillRange(bits);
+    return QStringLiteral("%1%2").arg(bits[0], 16, 16, QLatin1Char('0')).arg(bits[1], 16, 16, QLatin1Char('0'));
+}
+
+void SystemTools::DeleteFile(const QString &path)
+{
+    const QByteArray native = QFile::encodeName(path);
+    struct stat st {};
+    if (::lstat(native.constData(), &st) != 0) {
+        if (errno == ENOENT)
+            return;
+        throw ToolkitError(QStringLiteral("could not be moved: ") + ToolkitError::describeErrno(errno));
+    }
+
+    // Qt 6.4 "moves" a file into the current folder and reports success when the user's data
+    // folder is missing; it must exist before the first move.
+    const QString dataHome = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    if (!dataHome.isEmpty())
+        QDir().mkpath(dataHome);
+
+    QString trashed;
+    if (QFile::moveToTrash(path, &trashed)) {
+        if (QFileInfo(trashed).isAbsolute())
+            return;
+        // A relative result is not the trash: the file went somewhere it does not belong.
+        // Deleting it there is deleting it for good, which is what happens without a trash.
+        if (!QFileInfo::exists(path) && ::unlink(QFile::encodeName(trashed).constData()) == 0)
+            return;
+    }
+
+    if (::unlink(native.constData()) == 0 || errno == ENOENT)
+        return;
+    throw ToolkitError(QStringLiteral("could not be moved: ") + ToolkitError::describeErrno(errno));
+}
+
+void SystemTools::DeleteFolder(const QString &path)
+{
+    // removeRecursively deletes a link, never what it points to.
+    if (path.trimmed().isEmpty() || !QDir(path).removeRecursively())
+        throw ToolkitError(QStringLiteral("Could not delete the folder ") + path);
+}
+
+QStringList SystemTools::ListFiles(const QString &folder, int, int)
+{
+    if (folder.isEmpty() || !QFileInfo(folder).isDir())
+        throw ToolkitError(QStringLiteral("Folder not found: ") + folder);
+    QStringList names = QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoSymLinks,
+                                               QDir::NoSort);
+    std::sort(names.begin(), names.end());
+    QStringList paths;
+    paths.reserve(names.size());
+    for (const QString &name : std::as_const(names))
+        paths.append(folder + QLatin1Char('/') + name);
+    return paths;
+}
