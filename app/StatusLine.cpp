@@ -15,7 +15,6 @@ void StatusLine::setText(const QString &text)
     if (text == m_text)
         return;
     m_text = text;
-    setAccessibleDescription(text);
     m_pacer.changed();
 }
 

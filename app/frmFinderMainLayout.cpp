@@ -76,6 +76,24 @@ void frmFinderMain::buildLayout()
     cmdKillDestined = button(this, "cmdKillDestined", QStringLiteral("KILL"), twips(120, 4440, 735, 375));
     lblStatusB = place<StatusLine>(this, "lblStatusB", twips(2640, 1200, 3495, 255));
 
+    // What a screen reader says: each caption names the field beside it, and the buttons
+    // whose captions are symbols get names that say what they do.
+    Label1->setBuddy(txtPath);
+    Label2->setBuddy(lstFiles);
+    Label3->setBuddy(lstEqual);
+    Label4->setBuddy(lstDestined);
+    txtPath->setAccessibleName(QStringLiteral("Look here"));
+    chkSubDirs->setAccessibleName(chkSubDirs->text());
+    cmdBrowse1->setAccessibleName(QStringLiteral("Choose folder"));
+    cmdStart->setAccessibleName(QStringLiteral("Start now"));
+    cmdStop->setAccessibleName(QStringLiteral("Stop search"));
+    lstFiles->setAccessibleName(QStringLiteral("Files"));
+    lstEqual->setAccessibleName(QStringLiteral("Equal"));
+    lstDestined->setAccessibleName(QStringLiteral("Obsolete"));
+    cmdKillDestined->setAccessibleName(QStringLiteral("Move obsolete files to the trash"));
+    lblStatus->setAccessibleName(QStringLiteral("Search status"));
+    lblStatusB->setAccessibleName(QStringLiteral("Loading status"));
+
     // Hidden and disabled controls are passed over, so the stop button takes its turn
     // only while a search shows it.
     QWidget *const order[] = {txtPath, chkSubDirs, cmdBrowse1, cmdStart, lstFiles,
