@@ -116,8 +116,9 @@ void SystemTools::DeleteFile(const QString &path)
 
 void SystemTools::DeleteFolder(const QString &path)
 {
-    // removeRecursively deletes a link, never what it points to.
-    if (path.trimmed().isEmpty() || !QDir(path).removeRecursively())
+    // removeRecursively deletes a link inside, never what it points to; but given a link
+    // itself, it would empty the folder the link points to.
+    if (path.trimmed().isEmpty() || QFileInfo(path).isSymLink() || !QDir(path).removeRecursively())
         throw ToolkitError(QStringLiteral("Could not delete the folder ") + path);
 }
 
@@ -125,8 +126,8 @@ QStringList SystemTools::ListFiles(const QString &folder, int, int)
 {
     if (folder.isEmpty() || !QFileInfo(folder).isDir())
         throw ToolkitError(QStringLiteral("Folder not found: ") + folder);
-    QStringList names = QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoSymLinks,
-                                               QDir::NoSort);
+    // No QDir::System: it would add FIFOs, sockets and devices, and reading a FIFO blocks.
+    QStringList names = QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::NoSymLinks, QDir::NoSort);
     std::sort(names.begin(), names.end());
     QStringList paths;
     paths.reserve(names.size());
