@@ -54,6 +54,9 @@ void frmFinderMain::guarded(const std::function<void()> &handler)
     try {
         handler();
     } catch (const std::exception &error) {
+        // A search below this handler must not go on over a removed scratch folder.
+        if (m_running)
+            m_closing = true;
         showMessage(QStringLiteral("Error: ") + QString::fromStdString(error.what()));
         try {
             Form_Unload();

@@ -21,10 +21,11 @@
 // Root reads and removes every file whatever its mode, so a test of an unreadable file would
 // prove nothing. Before anything else, a root test process becomes "nobody" with a home,
 // runtime and data folder of its own.
-inline void dropRootPrivileges()
+// Returns the folder made for the test user, to be removed at the end, or the empty text.
+inline QByteArray dropRootPrivileges()
 {
     if (::geteuid() != 0)
-        return;
+        return {};
     constexpr uid_t nobody = 65534;
     char pattern[] = "/tmp/samelyn-test-XXXXXX";
     const char *home = ::mkdtemp(pattern);
@@ -44,17 +45,21 @@ inline void dropRootPrivileges()
         qFatal("cannot drop root privileges");
     // Changing the user makes the process undumpable, which the leak checker cannot work with.
     ::prctl(PR_SET_DUMPABLE, 1);
+    return base;
 }
 
 #define SAMELYN_TEST_MAIN(TestClass)                                                               \
     int main(int argc, char *argv[])                                                               \
     {                                                                                              \
-        dropRootPrivileges();                                                                      \
+        const QByteArray testHome = dropRootPrivileges();                                          \
         QApplication app(argc, argv);                                                              \
         app.setAttribute(Qt::AA_Use96Dpi, true);                                                   \
         TestClass test;                                                                            \
         QTEST_SET_MAIN_SOURCE_PATH                                                                 \
-        return QTest::qExec(&test, argc, argv);                                                    \
+        const int failures = QTest::qExec(&test, argc, argv);                                      \
+        if (!testHome.isEmpty())                                                                   \
+            QDir(QString::fromLocal8Bit(testHome)).removeRecursively();                            \
+        return failures;                                                                           \
     }
 
 class TestDir

@@ -3,6 +3,7 @@
 #include "LineListBox.h"
 #include "SystemTools.h"
 #include "TestDir.h"
+#include "WindowDriver.h"
 #include "frmFinderMain.h"
 
 #include <QCheckBox>
@@ -11,32 +12,6 @@
 #include <QStandardPaths>
 
 namespace {
-
-// Acts after every yield while it lives; declared after the window, so it is gone before the
-// window's own yields at its end.
-struct ScopedHook
-{
-    explicit ScopedHook(std::function<void()> hook) { EventPump::setHook(std::move(hook)); }
-    ~ScopedHook() { EventPump::setHook({}); }
-};
-
-template <typename T>
-T *control(const frmFinderMain &window, const char *name)
-{
-    auto *found = window.findChild<T *>(QString::fromLatin1(name));
-    if (!found)
-        qFatal("no control %s", name);
-    return found;
-}
-
-QStringList lines(const frmFinderMain &window, const char *list)
-{
-    const auto *box = control<LineListBox>(window, list);
-    QStringList result;
-    for (int row = 0; row < box->count(); ++row)
-        result << box->line(row);
-    return result;
-}
 
 void typeFolder(frmFinderMain &window, const QString &folder, bool subFolders = false)
 {
@@ -50,12 +25,6 @@ void typeFolder(frmFinderMain &window, const QString &folder, bool subFolders = 
 void click(frmFinderMain &window, const char *button)
 {
     QTest::mouseClick(control<QPushButton>(window, button), Qt::LeftButton);
-}
-
-QByteArray contentOf(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
 }
 
 QString trashFolder()

@@ -5,6 +5,7 @@
 #include "LineListBox.h"
 #include "StatusLine.h"
 #include "TestDir.h"
+#include "WindowDriver.h"
 
 #include <QCheckBox>
 #include <QLineEdit>
@@ -20,12 +21,6 @@ namespace {
 QStringList textsOf(const TextList &list)
 {
     return QStringList(list.items().begin(), list.items().end());
-}
-
-QByteArray contentOf(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
 
 // Every bucket file of the window's workspace and what it holds.

@@ -3,6 +3,7 @@
 #include "LineListBox.h"
 #include "StatusLine.h"
 #include "TestDir.h"
+#include "WindowDriver.h"
 #include "frmFinderMain.h"
 
 #include <QCheckBox>
@@ -15,23 +16,6 @@
 #include <sys/stat.h>
 
 namespace {
-
-// Acts after every yield while it lives; declared after the window, so it is gone before the
-// window's own yield as it closes.
-struct ScopedHook
-{
-    explicit ScopedHook(std::function<void()> hook) { EventPump::setHook(std::move(hook)); }
-    ~ScopedHook() { EventPump::setHook({}); }
-};
-
-template <typename T>
-T *control(const frmFinderMain &window, const char *name)
-{
-    auto *found = window.findChild<T *>(QString::fromLatin1(name));
-    if (!found)
-        qFatal("no control %s", name);
-    return found;
-}
 
 // The text a label, button or text box shows; status lines and lists start empty.
 QString captionOf(const QWidget *widget)
