@@ -21,9 +21,9 @@ LineListBox::LineListBox(QWidget *parent)
     refresh();
 }
 
-void LineListBox::insertTop(const QString &line)
+void LineListBox::insertTop(const QString &line, const QString &second)
 {
-    m_lines.push_front(line);
+    m_lines.push_front({line, second});
     // The selection stays with its line, as the lines below it move down.
     if (m_current >= 0)
         ++m_current;
@@ -32,7 +32,7 @@ void LineListBox::insertTop(const QString &line)
 
 void LineListBox::append(const QString &line)
 {
-    m_lines.push_back(line);
+    m_lines.push_back({line, {}});
     m_pacer.changed();
 }
 
@@ -53,7 +53,7 @@ void LineListBox::setCurrentRow(int row)
 
 QString LineListBox::selectedText() const
 {
-    return m_current >= 0 ? m_lines.at(std::size_t(m_current)) : QString();
+    return m_current >= 0 ? line(m_current) : QString();
 }
 
 int LineListBox::rowHeight() const
@@ -106,7 +106,7 @@ void LineListBox::paintEvent(QPaintEvent *)
         painter.setPen(pal.color(selected ? QPalette::HighlightedText : QPalette::Text));
         // No eliding: a line wider than the box is cut at its right edge.
         painter.drawText(box.adjusted(2, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
-                         m_lines[std::size_t(row)]);
+                         line(row));
         if (selected && hasFocus()) {
             QStyleOptionFocusRect option;
             option.initFrom(this);

@@ -15,12 +15,15 @@ class LineListBox : public QAbstractScrollArea
 public:
     explicit LineListBox(QWidget *parent = nullptr);
 
-    void insertTop(const QString &line);
+    // A line may be given in two parts, which the box joins with its joiner when the line is
+    // shown or read: a million pair lines then share their paths instead of copying them.
+    void setJoiner(const QString &joiner) { m_joiner = joiner; }
+    void insertTop(const QString &line, const QString &second = {});
     void append(const QString &line);
     void clear();
 
     [[nodiscard]] int count() const { return int(m_lines.size()); }
-    [[nodiscard]] const QString &line(int row) const { return m_lines.at(std::size_t(row)); }
+    [[nodiscard]] QString line(int row) const { return textOf(m_lines.at(std::size_t(row))); }
     [[nodiscard]] int currentRow() const { return m_current; }
     void setCurrentRow(int row);
     // The selected line, or the empty text when none is selected.
@@ -43,11 +46,21 @@ protected:
     void focusOutEvent(QFocusEvent *event) override;
 
 private:
+    struct Line
+    {
+        QString first;
+        QString second; // null for a line given whole
+    };
+    [[nodiscard]] QString textOf(const Line &line) const
+    {
+        return line.second.isNull() ? line.first : line.first + m_joiner + line.second;
+    }
     void refresh();
     [[nodiscard]] int visibleRows() const;
     void ensureVisible(int row);
 
-    std::deque<QString> m_lines;
+    std::deque<Line> m_lines;
+    QString m_joiner;
     int m_current = -1;
     RepaintPacer m_pacer{this, [this] { refresh(); }};
 };

@@ -150,9 +150,9 @@ void frmFinderMain::insertFileLine(const QString &line)
     lstFiles->insertTop(line);
 }
 
-void frmFinderMain::insertEqualLine(const QString &line)
+void frmFinderMain::insertEqualLine(const QString &first, const QString &second)
 {
-    lstEqual->insertTop(line);
+    lstEqual->insertTop(first, second);
 }
 
 void frmFinderMain::clearDestined()

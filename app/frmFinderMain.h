@@ -55,7 +55,7 @@ private:
     void setStatus(const QString &text) override;
     void setStatusB(const QString &text) override;
     void insertFileLine(const QString &line) override;
-    void insertEqualLine(const QString &line) override;
+    void insertEqualLine(const QString &first, const QString &second) override;
     void clearDestined() override;
     void appendDestined(const QString &line) override;
     void showMessage(const QString &text) override;

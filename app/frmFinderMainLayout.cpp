@@ -68,6 +68,7 @@ void frmFinderMain::buildLayout()
     lstFiles = place<LineListBox>(this, "lstFiles", twips(960, 1560, 5175, 1035));
     Label3 = caption(this, "Label3", QStringLiteral("Equal:"), twips(120, 2760, 615, 255), false);
     lstEqual = place<LineListBox>(this, "lstEqual", twips(960, 2760, 5175, 1230));
+    lstEqual->setJoiner(EqualSeparator);
     lblStatus = place<StatusLine>(this, "lblStatus", twips(2640, 900, 3495, 255));
     cmdStop = button(this, "cmdStop", QStringLiteral("X"), twips(240, 840, 375, 375));
     cmdStop->hide();

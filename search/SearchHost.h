@@ -11,6 +11,8 @@ struct RunAbandoned : std::exception
     const char *what() const noexcept override { return "the window was closed during a search"; }
 };
 
+inline const QString EqualSeparator = QStringLiteral(" <--> ");
+
 class SearchHost
 {
 public:
@@ -25,7 +27,8 @@ public:
     virtual void setStatus(const QString &text) = 0;
     virtual void setStatusB(const QString &text) = 0;
     virtual void insertFileLine(const QString &line) = 0;  // at the top of the files list
-    virtual void insertEqualLine(const QString &line) = 0; // at the top of the equal list
+    // At the top of the equal list: the line first + EqualSeparator + second.
+    virtual void insertEqualLine(const QString &first, const QString &second) = 0;
     virtual void clearDestined() = 0;
     virtual void appendDestined(const QString &line) = 0;
 

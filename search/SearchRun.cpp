@@ -18,7 +18,6 @@
 
 namespace {
 
-const QString Separator = QStringLiteral(" <--> ");
 constexpr int LeftOutShown = 10;
 
 QString bucketFileName(const QString &workFolder, qint64 size)
@@ -95,7 +94,7 @@ void SearchRun::run()
         if (m_state.StopRequested)
             break;
         m_state.PathList = TextList();
-        m_state.RealPaths.clear();
+        m_state.RealFiles.clear();
     }
 
     m_host.clearDestined();
@@ -115,7 +114,7 @@ void SearchRun::gather(const QString &folder)
 {
     m_state.PathList = TextList();
     m_state.SizeList.clear();
-    m_state.RealPaths.clear();
+    m_state.RealFiles.clear();
 
     m_state.ImageSeek = std::make_unique<FileSeeker>();
     FileSeeker &seeker = *m_state.ImageSeek;
@@ -151,7 +150,7 @@ void SearchRun::ImageSeek_FoundFile(const QString &FileName, const QString &Path
         return;
     m_state.PathList.append(full.toLower());
     m_state.SizeList.push_back(st.st_size);
-    m_state.RealPaths.push_back(full);
+    m_state.RealFiles.push_back({full, quint64(st.st_dev), quint64(st.st_ino)});
 }
 
 void SearchRun::writeBuckets()
@@ -162,15 +161,15 @@ void SearchRun::writeBuckets()
         const int n = m_state.PathList.count();
         m_host.setStatus(QStringLiteral("Reading file %1 of %2 (%3)...").arg(i).arg(n).arg(common.PercentText(i, n)));
         m_host.yield();
-        appendToBucket(m_state.PathList.item(i), m_state.RealPaths.at(std::size_t(i - 1)),
+        appendToBucket(m_state.PathList.item(i), m_state.RealFiles.at(std::size_t(i - 1)),
                        m_state.SizeList.at(std::size_t(i - 1)));
     }
     m_state.SizeList.clear();
     m_state.PathList = TextList();
-    m_state.RealPaths.clear();
+    m_state.RealFiles.clear();
 }
 
-void SearchRun::appendToBucket(const QString &path, const QString &real, qint64 size)
+void SearchRun::appendToBucket(const QString &path, const DiskFile &real, qint64 size)
 {
     // Bucket files only ever grow: a later search in the same window also meets the files
     // of earlier searches, and the older lines come first.
@@ -197,13 +196,13 @@ void SearchRun::appendToBucket(const QString &path, const QString &real, qint64 
     if (::close(fd) != 0)
         throw ToolkitError(QStringLiteral("Could not write ") + bucket + QStringLiteral(": ")
                            + ToolkitError::describeErrno(errno));
-    m_state.BucketPaths[size][path].append(real);
+    m_state.BucketFiles[size].push_back(real);
 }
 
 void SearchRun::readGroup(const QString &bucketFile)
 {
     m_state.PathList = TextList();
-    m_state.RealPaths.clear();
+    m_state.RealFiles.clear();
 
     QFile file(bucketFile);
     if (!file.open(QIODevice::ReadOnly))
@@ -214,21 +213,23 @@ void SearchRun::readGroup(const QString &bucketFile)
     bool sized = false;
     const QString name = QFileInfo(bucketFile).fileName();
     const qint64 size = name.endsWith(QLatin1String(".tmp")) ? name.chopped(4).toLongLong(&sized) : 0;
-    const QHash<QString, QStringList> known = sized ? m_state.BucketPaths.value(size) : QHash<QString, QStringList>();
-    QHash<QString, int> seen;
+    m_groupSize = sized ? std::optional<qint64>(size) : std::nullopt;
+    const auto known = sized ? m_state.BucketFiles.constFind(size) : m_state.BucketFiles.constEnd();
 
     qsizetype start = 0;
-    while (start < content.size()) {
+    for (std::size_t line = 0; start < content.size(); ++line) {
         qsizetype end = content.indexOf("\r\n", start);
         const qsizetype next = end < 0 ? content.size() : end + 2;
         if (end < 0)
             end = content.size();
         const QString text = QFile::decodeName(content.mid(start, end - start));
         start = next;
-        // The i-th line holding a text is the file of the i-th append of that text.
-        const int occurrence = seen[text]++;
+        // The file behind the line, where the line is still what this window wrote there.
+        DiskFile real;
+        if (known != m_state.BucketFiles.constEnd() && line < known->size() && (*known)[line].path.toLower() == text)
+            real = (*known)[line];
         m_state.PathList.append(text);
-        m_state.RealPaths.push_back(known.value(text).value(occurrence));
+        m_state.RealFiles.push_back(real);
     }
 }
 
@@ -236,14 +237,14 @@ std::optional<FileText> SearchRun::ReadIntoMemory(int position, int No, int Tota
 {
     CommonTools &common = CommonTools::instance();
     const QString &text = m_state.PathList.item(position);
-    const QString &real = m_state.RealPaths.at(std::size_t(position - 1));
+    const QString &real = m_state.RealFiles.at(std::size_t(position - 1)).path;
     ++m_state.LoadCount;
 
     std::optional<FileText> content;
     try {
         if (real.isEmpty())
             return std::nullopt; // a line whose file this window never saw: nothing to open
-        content = common.ReadFileText(real);
+        content = common.ReadFileText(real, m_groupSize);
     } catch (const ToolkitError &error) {
         // A file gone since it was found is no news (the delete button may have taken it);
         // one that exists but cannot be read is told at the end of the run.
@@ -279,15 +280,15 @@ void SearchRun::compareGroup()
                 if (candidate && reference->equals(*candidate, whileComparing)) {
                     const QString &outer = m_state.PathList.item(j);
                     const QString &path = m_state.PathList.item(k);
-                    m_host.insertEqualLine(outer + Separator + path);
+                    m_host.insertEqualLine(outer, path);
                     m_state.ReferenceFiles.append(outer);
                     // One file under two names is not a duplicate of itself.
                     if (!common.ListContains(m_state.ReferenceFiles, path)
                         && !common.ListContains(m_state.DestinedFiles, path)
-                        && !reference->isSameFileAs(*candidate)) {
+                        && !m_state.RealFiles.at(std::size_t(k - 1)).isSameFileAs(m_state.RealFiles.at(std::size_t(j - 1)))) {
                         m_state.DestinedFiles.append(path);
-                        m_state.DestinedPairs.push_back({m_state.RealPaths.at(std::size_t(k - 1)),
-                                                         m_state.RealPaths.at(std::size_t(j - 1))});
+                        m_state.DestinedPairs.push_back({m_state.RealFiles.at(std::size_t(k - 1)).path,
+                                                         m_state.RealFiles.at(std::size_t(j - 1)).path});
                     }
                 }
             }

@@ -10,6 +10,7 @@
 #include <optional>
 
 class SearchHost;
+struct DiskFile;
 struct SearchState;
 
 class SearchRun
@@ -41,7 +42,7 @@ public:
 private:
     void gather(const QString &folder);
     void writeBuckets();
-    void appendToBucket(const QString &path, const QString &real, qint64 size);
+    void appendToBucket(const QString &path, const DiskFile &real, qint64 size);
     void readGroup(const QString &bucketFile);
     void compareGroup();
     void leaveOut(const QString &path);
@@ -49,6 +50,7 @@ private:
 
     SearchState &m_state;
     SearchHost &m_host;
+    std::optional<qint64> m_groupSize; // the size every file of the current group had
     QStringList m_leftOut;
     QSet<QString> m_leftOutSeen;
 };

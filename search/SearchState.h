@@ -19,6 +19,20 @@ struct DestinedPair
     QString kept;
 };
 
+// A file as the seeker found it: its real path, and which file it was on disk, so that
+// two names of one file are known without asking the disk again at every load.
+struct DiskFile
+{
+    QString path;
+    quint64 device = 0;
+    quint64 inode = 0;
+
+    [[nodiscard]] bool isSameFileAs(const DiskFile &other) const
+    {
+        return device == other.device && inode == other.inode;
+    }
+};
+
 struct SearchState
 {
     // During gathering, every found file's lower-cased path; during comparison, one group.
@@ -27,7 +41,7 @@ struct SearchState
     std::vector<qint64> SizeList;
     // The files on disk behind PathList, position by position: a lower-cased text is never
     // used to open a file, since on Linux it may name another file or none.
-    std::vector<QString> RealPaths;
+    std::vector<DiskFile> RealFiles;
 
     bool StopRequested = false;
     TextList DestinedFiles;
@@ -37,9 +51,9 @@ struct SearchState
     QString WorkFolder;
     std::unique_ptr<FileSeeker> ImageSeek;
 
-    // For every bucket file (by size) and every text in it, the real paths in the order
-    // they were appended: the i-th line holding a text is the i-th path appended with it.
-    QHash<qint64, QHash<QString, QStringList>> BucketPaths;
+    // For every bucket file (by size), the file behind each of its lines, in line order:
+    // the program is the only writer of its bucket files, and they only ever grow.
+    QHash<qint64, std::vector<DiskFile>> BucketFiles;
 
     // Loads made since the window opened; the benchmark reads it.
     quint64 LoadCount = 0;

@@ -133,6 +133,64 @@ public:
     bool exposed = false;
 };
 
+// The search as first drawn up, with nothing made fast: whole files read with QFile, lists
+// searched from the front. The window must reach exactly its results.
+struct PlainSearch
+{
+    QMap<QString, QStringList> buckets; // bucket name, lines in the order appended
+    QHash<QString, QString> realPath;   // lower-cased path, the file behind it
+    QStringList files, equal, destined, references; // files and equal: newest first
+    int loads = 0;
+    int stopAtLoad = 0; // the load during which the stop button is pressed, 0 for none
+    bool stop = false;
+
+    QString run(const QString &folder)
+    {
+        QStringList names = QDir(folder).entryList(QDir::Files, QDir::NoSort);
+        std::sort(names.begin(), names.end());
+        for (const QString &name : names) {
+            const QString path = folder + QLatin1Char('/') + name;
+            realPath.insert(path.toLower(), path);
+            buckets[QString::number(QFileInfo(path).size()) + QStringLiteral(".tmp")].append(path.toLower());
+        }
+        destined.clear();
+        references.clear();
+        for (const QStringList &group : std::as_const(buckets)) {
+            if (group.size() > 1)
+                compare(group);
+            if (stop)
+                break;
+        }
+        const bool stopped = std::exchange(stop, false);
+        return stopped ? QStringLiteral("Canceled!") : QStringLiteral("DONE!");
+    }
+
+    QByteArray load(const QString &path)
+    {
+        if (++loads == stopAtLoad)
+            stop = true;
+        return contentOf(realPath.value(path));
+    }
+
+    void compare(const QStringList &group)
+    {
+        for (const QString &outer : group) {
+            files.prepend(outer);
+            const QByteArray reference = load(outer);
+            for (qsizetype k = 0; k < group.size(); ++k) {
+                if (&group[k] != &outer && load(group[k]) == reference) {
+                    equal.prepend(outer + QStringLiteral(" <--> ") + group[k]);
+                    references.append(outer);
+                    if (!references.contains(group[k]) && !destined.contains(group[k]))
+                        destined.append(group[k]);
+                }
+                if (stop)
+                    return;
+            }
+        }
+    }
+};
+
 } // namespace
 
 class tst_search : public QObject
@@ -255,6 +313,47 @@ private slots:
         QCOMPARE(f.destined(), pathsOf(folder, destined));
         QCOMPARE(f.lines("lstDestined"), pathsOf(folder, destined));
         QCOMPARE(f.state().LoadCount, quint64(loads));
+    }
+
+    // Two searches over folders of several classes of equal files, the second meeting the
+    // first's files again: without a stop, and with a stop pressed during each load in turn.
+    void matchesPlainSearch()
+    {
+        const QString base = freshFolder();
+        const QStringList folders = {base + QStringLiteral("/first"), base + QStringLiteral("/second")};
+        QVERIFY(QDir().mkpath(folders[0]) && QDir().mkpath(folders[1]));
+        // Contents of a few sizes, several equal to each other, some only in their last byte.
+        const QList<QByteArray> contents = {"aaaa", "aaab", "bbbb", "ccccc", "ccccd", "", "xy", large(), large(9)};
+        const QList<int> firstPick = {0, 1, 0, 2, 0, 3, 4, 3, 5, 5, 6, 7, 8, 7};
+        const QList<int> secondPick = {2, 0, 3, 6, 6, 5, 8, 1};
+        for (qsizetype i = 0; i < firstPick.size(); ++i)
+            put(folders[0] + QStringLiteral("/f%1").arg(i, 2, 10, QLatin1Char('0')), contents[firstPick[i]]);
+        for (qsizetype i = 0; i < secondPick.size(); ++i)
+            put(folders[1] + QStringLiteral("/S%1").arg(i), contents[secondPick[i]]);
+
+        PlainSearch whole;
+        whole.run(folders[0]);
+        whole.run(folders[1]);
+        QVERIFY(whole.loads > 100);
+        for (int stopAtLoad = 0; stopAtLoad <= whole.loads; ++stopAtLoad) {
+            PlainSearch plain;
+            plain.stopAtLoad = stopAtLoad;
+            Finder f;
+            const quint64 before = f.state().LoadCount;
+            Finder::actOnce([&] { return stopAtLoad > 0 && int(f.state().LoadCount - before) == stopAtLoad; },
+                            [&] { QTest::mouseClick(f.button("cmdStop"), Qt::LeftButton); });
+            for (const QString &folder : folders) {
+                const QString expected = plain.run(folder);
+                const QByteArray where = "stop at load " + QByteArray::number(stopAtLoad) + " in " + folder.toUtf8();
+                QVERIFY2(f.search(folder) == QStringList{expected}, where);
+                QVERIFY2(int(f.state().LoadCount - before) == plain.loads, where);
+                QVERIFY2(f.lines("lstFiles") == plain.files, where);
+                QVERIFY2(f.lines("lstEqual") == plain.equal, where);
+                QVERIFY2(f.destined() == plain.destined, where);
+                QVERIFY2(textsOf(f.state().ReferenceFiles) == plain.references, where);
+                QVERIFY2(f.lines("lstDestined") == plain.destined, where);
+            }
+        }
     }
 
     void stopAtLoad_data()

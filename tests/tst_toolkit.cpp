@@ -163,6 +163,23 @@ private slots:
         QVERIFY(!b.equals(a));
     }
 
+    // A file loaded by the size it had when it was found: one that grew since is read no
+    // further and equals nothing, not even itself; one that shrank is what it now holds.
+    void changedSinceFound()
+    {
+        TestDir dir;
+        const QString grown = dir.createFile(QStringLiteral("grown"), "0123456789");
+        const QString kept = dir.createFile(QStringLiteral("kept"), "0123");
+        const FileText early = FileText::load(grown, 4);
+        QCOMPARE(early.size(), 4);
+        QVERIFY(!early.equals(FileText::load(kept, 4)));
+        QVERIFY(!early.equals(FileText::load(grown, 4)));
+        const FileText shrunk = FileText::load(kept, 9);
+        QCOMPARE(shrunk.size(), 4);
+        QVERIFY(shrunk.equals(FileText::load(kept)));
+        QVERIFY(!shrunk.isSameFileAs(FileText::load(kept, 4)));
+    }
+
     void hardLink()
     {
         TestDir dir;

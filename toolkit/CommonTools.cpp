@@ -96,9 +96,9 @@ void CommonTools::CloseBusyMessage(const QString &handle)
         notice->close();
 }
 
-FileText CommonTools::ReadFileText(const QString &path) const
+FileText CommonTools::ReadFileText(const QString &path, std::optional<qint64> expectedSize) const
 {
-    return FileText::load(path);
+    return FileText::load(path, expectedSize);
 }
 
 QString CommonTools::FileNameOf(const QString &path, int) const

@@ -28,8 +28,9 @@ public:
     QString ShowBusyMessage(const QString &text, int, int, int);
     void CloseBusyMessage(const QString &handle);
 
-    // The file's bytes; see FileText for how large files are held.
-    [[nodiscard]] FileText ReadFileText(const QString &path) const;
+    // The file's bytes; see FileText for how large files are held and what the expected
+    // size saves.
+    [[nodiscard]] FileText ReadFileText(const QString &path, std::optional<qint64> expectedSize = {}) const;
     // The last component of the path, for display.
     [[nodiscard]] QString FileNameOf(const QString &path, int) const;
 

@@ -56,34 +56,40 @@ bool stillHasSize(int fd, qint64 size)
 
 } // namespace
 
-FileText FileText::load(const QString &path)
+FileText FileText::load(const QString &path, std::optional<qint64> expectedSize)
 {
     const QByteArray native = QFile::encodeName(path);
-    // O_NONBLOCK: a FIFO that took the place of a file since it was found must not hang us.
+    // O_NONBLOCK: a FIFO that took the place of a file since it was found must not hang us;
+    // reading it, like reading a folder, fails instead.
     const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0)
         fail(path, errno);
     auto handle = std::make_shared<Handle>(fd);
 
-    struct stat st {};
-    if (::fstat(fd, &st) != 0)
-        fail(path, errno);
-    if (!S_ISREG(st.st_mode))
-        throw ToolkitError(path + QStringLiteral(": not a regular file"), ToolkitError::Kind::Unreadable);
-
     FileText text;
-    text.m_size = st.st_size;
-    text.m_device = st.st_dev;
-    text.m_inode = st.st_ino;
-    if (st.st_size > WholeLimit) {
-        text.m_handle = std::move(handle);
-        return text;
+    qint64 size = expectedSize.value_or(-1);
+    if (size < 0 || size > WholeLimit) {
+        struct stat st {};
+        if (::fstat(fd, &st) != 0)
+            fail(path, errno);
+        if (!S_ISREG(st.st_mode))
+            throw ToolkitError(path + QStringLiteral(": not a regular file"), ToolkitError::Kind::Unreadable);
+        size = st.st_size;
+        text.m_size = st.st_size;
+        text.m_device = st.st_dev;
+        text.m_inode = st.st_ino;
+        if (st.st_size > WholeLimit) {
+            text.m_handle = std::move(handle);
+            return text;
+        }
     }
 
-    // One read into a buffer of the known size; one byte more shows a file that grew.
-    text.m_bytes.resize(qsizetype(st.st_size) + 1);
+    // Usually one read, into a buffer one byte larger than the file: getting exactly the size
+    // it had means the end is reached (a second read to hear so would cost a system call on
+    // every load), and filling the buffer shows a file that grew, which is read no further.
+    text.m_bytes.resize(qsizetype(size) + 1);
     qint64 got = 0;
-    for (;;) {
+    while (got <= size) {
         const ssize_t n = ::read(fd, text.m_bytes.data() + got, size_t(text.m_bytes.size() - got));
         if (n < 0 && errno == EINTR)
             continue;
@@ -92,22 +98,25 @@ FileText FileText::load(const QString &path)
         if (n == 0)
             break;
         got += n;
-        if (got == text.m_bytes.size())
-            text.m_bytes.resize(text.m_bytes.size() * 2);
+        if (got == size)
+            break;
     }
-    text.m_bytes.resize(qsizetype(got));
-    text.m_size = got;
+    text.m_grown = got > size;
+    text.m_bytes.resize(qsizetype(std::min(got, size)));
+    text.m_size = text.m_bytes.size();
     return text;
 }
 
 bool FileText::isSameFileAs(const FileText &other) const
 {
-    return m_device == other.m_device && m_inode == other.m_inode;
+    // No file has inode 0: it marks a text loaded without asking for its identity.
+    return m_inode != 0 && m_device == other.m_device && m_inode == other.m_inode;
 }
 
 bool FileText::equals(const FileText &other, const std::function<void()> &whileReading) const
 {
-    if (m_size != other.m_size)
+    // A file that grew while it was loaded was not read whole: it equals nothing.
+    if (m_size != other.m_size || m_grown || other.m_grown)
         return false;
     if (!m_handle && !other.m_handle)
         return m_bytes == other.m_bytes;
