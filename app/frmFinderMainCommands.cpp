@@ -49,7 +49,7 @@ void frmFinderMain::cmdKillDestined_Click()
 
         QString text = QStringLiteral("Okay!");
         if (!stayed.isEmpty()) {
-            text += QStringLiteral("\n\n%1 of %2 files went to the trash; %3 stayed:")
+            text += QStringLiteral("\n\n%1 of %2 files were removed; %3 stayed:")
                         .arg(went).arg(n).arg(stayed.size());
             for (const QString &line : stayed.mid(0, StayedShown))
                 text += QLatin1Char('\n') + line;
