@@ -7,7 +7,6 @@
 StatusLine::StatusLine(QWidget *parent)
     : QWidget(parent)
 {
-    setAttribute(Qt::WA_OpaquePaintEvent, false);
 }
 
 void StatusLine::setText(const QString &text)

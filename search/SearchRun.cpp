@@ -280,15 +280,15 @@ void SearchRun::compareGroup()
                 if (candidate && reference->equals(*candidate, whileComparing)) {
                     const QString &outer = m_state.PathList.item(j);
                     const QString &path = m_state.PathList.item(k);
+                    const DiskFile &kept = m_state.RealFiles.at(std::size_t(j - 1));
+                    const DiskFile &surplus = m_state.RealFiles.at(std::size_t(k - 1));
                     m_host.insertEqualLine(outer, path);
                     m_state.ReferenceFiles.append(outer);
                     // One file under two names is not a duplicate of itself.
                     if (!common.ListContains(m_state.ReferenceFiles, path)
-                        && !common.ListContains(m_state.DestinedFiles, path)
-                        && !m_state.RealFiles.at(std::size_t(k - 1)).isSameFileAs(m_state.RealFiles.at(std::size_t(j - 1)))) {
+                        && !common.ListContains(m_state.DestinedFiles, path) && !surplus.isSameFileAs(kept)) {
                         m_state.DestinedFiles.append(path);
-                        m_state.DestinedPairs.push_back({m_state.RealFiles.at(std::size_t(k - 1)).path,
-                                                         m_state.RealFiles.at(std::size_t(j - 1)).path});
+                        m_state.DestinedPairs.push_back({surplus.path, kept.path});
                     }
                 }
             }
