@@ -23,9 +23,10 @@ namespace {
 
 int usage()
 {
-    std::fprintf(stderr, "usage: samelyn-bench FOLDER [--out FILE]\n"
+    std::fprintf(stderr, "usage: samelyn-bench FOLDER [--out FILE] [--destined FILE]\n"
                          "Runs one search of FOLDER and its sub-folders in a fresh window and prints\n"
-                         "seconds, peak memory, loads, yields, the longest pause and the equal lines.\n");
+                         "seconds, peak memory, loads, yields, the longest pause; writes the lines of\n"
+                         "the equal list to --out and those of the obsolete list to --destined.\n");
     return 2;
 }
 
@@ -73,10 +74,13 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QString folder;
     QString outFile;
+    QString destinedFile;
     const QStringList args = QApplication::arguments().mid(1);
     for (qsizetype i = 0; i < args.size(); ++i) {
         if (args.at(i) == QLatin1String("--out") && i + 1 < args.size())
             outFile = args.at(++i);
+        else if (args.at(i) == QLatin1String("--destined") && i + 1 < args.size())
+            destinedFile = args.at(++i);
         else if (folder.isEmpty() && !args.at(i).startsWith(QLatin1String("--")))
             folder = QFileInfo(args.at(i)).absoluteFilePath(); // the window asks for a full path
         else
@@ -153,21 +157,27 @@ int main(int argc, char *argv[])
     const quint64 loads = window->state().LoadCount - loadsBefore;
     const int equalLines = lstEqual->count();
 
-    if (!outFile.isEmpty()) {
-        QSaveFile out(outFile);
+    const auto writeLines = [](const QString &file, const LineListBox *list) {
+        if (file.isEmpty())
+            return true;
+        QSaveFile out(file);
         if (!out.open(QIODevice::WriteOnly)) {
-            std::fprintf(stderr, "samelyn-bench: cannot write %s\n", qPrintable(outFile));
-            return 1;
+            std::fprintf(stderr, "samelyn-bench: cannot write %s\n", qPrintable(file));
+            return false;
         }
-        for (int i = 0; i < equalLines; ++i) {
-            out.write(lstEqual->line(i).toUtf8());
+        for (int i = 0; i < list->count(); ++i) {
+            out.write(list->line(i).toUtf8());
             out.write("\n", 1);
         }
         if (!out.commit()) {
-            std::fprintf(stderr, "samelyn-bench: cannot write %s\n", qPrintable(outFile));
-            return 1;
+            std::fprintf(stderr, "samelyn-bench: cannot write %s\n", qPrintable(file));
+            return false;
         }
-    }
+        return true;
+    };
+    if (!writeLines(outFile, lstEqual)
+        || !writeLines(destinedFile, control<LineListBox>(*window, "lstDestined")))
+        return 1;
 
     // Closing takes the window's scratch folder with it.
     window->close();
