@@ -42,7 +42,7 @@ void frmFinderMain::cmdKillDestined_Click()
             if (!reason)
                 ++went;
             else
-                stayed.append(m_state.DestinedPairs.at(std::size_t(i - 1)).proposed + QStringLiteral(" (")
+                stayed.append(m_state.DestinedPairs.at(std::size_t(i - 1)).proposed.path + QStringLiteral(" (")
                               + *reason + QLatin1Char(')'));
         }
         lstDestined->clear();

@@ -14,7 +14,7 @@
 std::optional<QString> removeSurplusCopy(const DestinedPair &pair)
 {
     struct stat proposed {};
-    if (::lstat(QFile::encodeName(pair.proposed).constData(), &proposed) != 0) {
+    if (::lstat(QFile::encodeName(pair.proposed.path).constData(), &proposed) != 0) {
         if (errno == ENOENT)
             return std::nullopt;
         return QStringLiteral("cannot be checked: ") + ToolkitError::describeErrno(errno);
@@ -23,7 +23,7 @@ std::optional<QString> removeSurplusCopy(const DestinedPair &pair)
         return QStringLiteral("no longer a plain file");
 
     struct stat kept {};
-    if (pair.kept.isEmpty() || ::lstat(QFile::encodeName(pair.kept).constData(), &kept) != 0)
+    if (pair.kept.path.isEmpty() || ::lstat(QFile::encodeName(pair.kept.path).constData(), &kept) != 0)
         return QStringLiteral("kept copy is gone");
     if (!S_ISREG(kept.st_mode))
         return QStringLiteral("kept copy is no longer a plain file");
@@ -31,8 +31,8 @@ std::optional<QString> removeSurplusCopy(const DestinedPair &pair)
         return QStringLiteral("kept copy is the same file");
 
     try {
-        const FileText keptText = FileText::load(pair.kept);
-        const FileText proposedText = FileText::load(pair.proposed);
+        const FileText keptText = FileText::load(pair.kept.path);
+        const FileText proposedText = FileText::load(pair.proposed.path);
         if (keptText.isSameFileAs(proposedText))
             return QStringLiteral("kept copy is the same file");
         if (!keptText.equals(proposedText))
@@ -42,7 +42,7 @@ std::optional<QString> removeSurplusCopy(const DestinedPair &pair)
     }
 
     try {
-        SystemTools::instance().DeleteFile(pair.proposed);
+        SystemTools::instance().DeleteFile(pair.proposed.path);
     } catch (const ToolkitError &error) {
         return error.message();
     }

@@ -133,24 +133,17 @@ void SearchRun::ImageSeek_FoundFile(const QString &FileName, const QString &Path
     if (FileName == QLatin1String(".") || FileName == QLatin1String(".."))
         return;
     const QString full = Path + FileName;
-    if (CommonTools::instance().FolderExists(full))
-        return;
+    // The seeker reports plain files only, each with what the walk learnt of it: no folder
+    // test and no second look at the disk.
     // One path per bucket line: a name with a line break cannot be stored without splitting.
     if (full.contains(QLatin1Char('\n')) || full.contains(QLatin1Char('\r'))) {
         leaveOut(full);
         return;
     }
-    struct stat st {};
-    if (::lstat(QFile::encodeName(full).constData(), &st) != 0) {
-        if (errno != ENOENT)
-            leaveOut(full);
-        return;
-    }
-    if (!S_ISREG(st.st_mode))
-        return;
+    const FileSeeker::Found &found = m_state.ImageSeek->found();
     m_state.PathList.append(full.toLower());
-    m_state.SizeList.push_back(st.st_size);
-    m_state.RealFiles.push_back({full, quint64(st.st_dev), quint64(st.st_ino)});
+    m_state.SizeList.push_back(found.size);
+    m_state.RealFiles.push_back({full, found.device, found.inode});
 }
 
 void SearchRun::writeBuckets()
@@ -288,7 +281,7 @@ void SearchRun::compareGroup()
                     if (!common.ListContains(m_state.ReferenceFiles, path)
                         && !common.ListContains(m_state.DestinedFiles, path) && !surplus.isSameFileAs(kept)) {
                         m_state.DestinedFiles.append(path);
-                        m_state.DestinedPairs.push_back({surplus.path, kept.path});
+                        m_state.DestinedPairs.push_back({surplus, kept});
                     }
                 }
             }

@@ -11,14 +11,6 @@
 #include <memory>
 #include <vector>
 
-// The real file behind a proposed path and the kept file it was found equal to. The lists
-// show lower-cased paths; every file operation goes through these.
-struct DestinedPair
-{
-    QString proposed;
-    QString kept;
-};
-
 // A file as the seeker found it: its real path, and which file it was on disk, so that
 // two names of one file are known without asking the disk again at every load.
 struct DiskFile
@@ -31,6 +23,15 @@ struct DiskFile
     {
         return device == other.device && inode == other.inode;
     }
+};
+
+// The real file behind a proposed path and the kept file it was found equal to, each with
+// the identity the search saw. The lists show lower-cased paths; every file operation goes
+// through these, and acts only on the file the search saw.
+struct DestinedPair
+{
+    DiskFile proposed;
+    DiskFile kept;
 };
 
 struct SearchState

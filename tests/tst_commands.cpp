@@ -148,7 +148,7 @@ private slots:
             if (!held.isEmpty() || window.state().LoadCount < 4)
                 return;
             for (const DestinedPair &pair : window.state().DestinedPairs)
-                held << pair.proposed;
+                held << pair.proposed.path;
             click(window, "cmdKillDestined");
         });
         search(window, dir.path());

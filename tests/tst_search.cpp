@@ -58,7 +58,7 @@ QStringList destinedPairs(const SearchState &state)
 {
     QStringList pairs;
     for (const DestinedPair &pair : state.DestinedPairs)
-        pairs.append(pair.proposed + QStringLiteral(" | ") + pair.kept);
+        pairs.append(pair.proposed.path + QStringLiteral(" | ") + pair.kept.path);
     return pairs;
 }
 

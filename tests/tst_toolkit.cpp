@@ -56,10 +56,12 @@ ToolkitError::Kind loadFailure(const QString &path)
 std::pair<QStringList, QStringList> walk(const QString &folder, bool includeSubFolders)
 {
     QStringList found, skipped;
-    FileSeeker seeker{.Folder = folder, .Pattern = QStringLiteral("*.*"), .IncludeSubFolders = includeSubFolders,
-                      .FoundFile = [&found](const QString &name, const QString &path) { found.append(path + name); },
-                      .SkippedEntry = [&skipped](const QString &path) { skipped.append(path); },
-                      .Yield = {}};
+    FileSeeker seeker;
+    seeker.Folder = folder;
+    seeker.Pattern = QStringLiteral("*.*");
+    seeker.IncludeSubFolders = includeSubFolders;
+    seeker.FoundFile = [&found](const QString &name, const QString &path) { found.append(path + name); };
+    seeker.SkippedEntry = [&skipped](const QString &path) { skipped.append(path); };
     seeker.Search(0, 0, 0, 0);
     return {found, skipped};
 }

@@ -58,6 +58,7 @@ struct Entry
 {
     QByteArray name;
     bool isFolder;
+    FileSeeker::Found found;
 };
 
 } // namespace
@@ -109,14 +110,14 @@ void FileSeeker::Search(int, int, int, int)
             if (name == "." || name == "..")
                 continue;
             unsigned char type = e->d_type;
-            if (type == DT_UNKNOWN) {
-                struct stat est {};
+            struct stat est {};
+            if (type == DT_UNKNOWN || type == DT_REG) {
                 if (::fstatat(::dirfd(dir.get()), e->d_name, &est, AT_SYMLINK_NOFOLLOW) != 0)
                     continue;
                 type = S_ISREG(est.st_mode) ? DT_REG : S_ISDIR(est.st_mode) ? DT_DIR : DT_LNK;
             }
             if (type == DT_REG || type == DT_DIR)
-                entries.push_back({name, type == DT_DIR});
+                entries.push_back({name, type == DT_DIR, {qint64(est.st_size), quint64(est.st_dev), quint64(est.st_ino)}});
         }
         dir.reset();
         std::sort(entries.begin(), entries.end(), [](const Entry &a, const Entry &b) { return a.name < b.name; });
@@ -133,6 +134,7 @@ void FileSeeker::Search(int, int, int, int)
                 if (IncludeSubFolders)
                     subFolders.push_back(folder + name + QLatin1Char('/'));
             } else if ((everyName || pattern.match(name).hasMatch()) && FoundFile) {
+                m_found = entry.found;
                 FoundFile(name, folder);
             }
             if (Yield && sinceYield.elapsed() >= 50) {
