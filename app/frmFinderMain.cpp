@@ -135,6 +135,11 @@ void frmFinderMain::leaveRunning()
     cmdStop->setVisible(false);
 }
 
+QString frmFinderMain::statusText() const
+{
+    return lblStatus->text();
+}
+
 void frmFinderMain::setStatus(const QString &text)
 {
     lblStatus->setText(text);
@@ -150,9 +155,10 @@ void frmFinderMain::insertFileLine(const QString &line)
     lstFiles->insertTop(line);
 }
 
-void frmFinderMain::insertEqualLine(const QString &first, const QString &second)
+void frmFinderMain::equalLinesAdded(int added)
 {
-    lstEqual->insertTop(first, second);
+    for (int row = added - 1; row >= 0; --row)
+        lstEqual->insertTop(m_state.Equal.lineAt(row));
 }
 
 void frmFinderMain::clearDestined()
@@ -173,6 +179,13 @@ void frmFinderMain::showMessage(const QString &text)
 void frmFinderMain::yield()
 {
     EventPump::yield();
+    if (m_closing)
+        throw RunAbandoned();
+}
+
+void frmFinderMain::breathe()
+{
+    EventPump::breathe();
     if (m_closing)
         throw RunAbandoned();
 }

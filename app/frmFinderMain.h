@@ -52,14 +52,16 @@ private:
     bool subFoldersTicked() const override;
     void enterRunning() override;
     void leaveRunning() override;
+    QString statusText() const override;
     void setStatus(const QString &text) override;
     void setStatusB(const QString &text) override;
     void insertFileLine(const QString &line) override;
-    void insertEqualLine(const QString &first, const QString &second) override;
+    void equalLinesAdded(int added) override;
     void clearDestined() override;
     void appendDestined(const QString &line) override;
     void showMessage(const QString &text) override;
     void yield() override;
+    void breathe() override;
 
     SearchState m_state;
     bool m_running = false;

@@ -24,15 +24,18 @@ public:
     virtual void enterRunning() = 0; // start disabled, stop shown
     virtual void leaveRunning() = 0; // start enabled, stop hidden
 
+    [[nodiscard]] virtual QString statusText() const = 0;
     virtual void setStatus(const QString &text) = 0;
     virtual void setStatusB(const QString &text) = 0;
     virtual void insertFileLine(const QString &line) = 0;  // at the top of the files list
-    // At the top of the equal list: the line first + EqualSeparator + second.
-    virtual void insertEqualLine(const QString &first, const QString &second) = 0;
+    // The equal list's lines (the state's EqualLines) grew by `added` at the top.
+    virtual void equalLinesAdded(int added) = 0;
     virtual void clearDestined() = 0;
     virtual void appendDestined(const QString &line) = 0;
 
     virtual void showMessage(const QString &text) = 0;
     // Lets pending window events run; throws RunAbandoned when the window is closing.
     virtual void yield() = 0;
+    // The same, but only when the event loop is due: for long work between yield points.
+    virtual void breathe() = 0;
 };

@@ -2,6 +2,7 @@
 #include "SearchRun.h"
 
 #include "CommonTools.h"
+#include "EventPump.h"
 #include "SearchHost.h"
 #include "SearchState.h"
 #include "SystemTools.h"
@@ -25,6 +26,47 @@ QString bucketFileName(const QString &workFolder, qint64 size)
     return workFolder + QLatin1Char('/') + QString::number(size) + QStringLiteral(".tmp");
 }
 
+// A path as a message shows it: a line break inside a name would pass for two paths.
+QString shown(QString path)
+{
+    path.replace(QLatin1Char('\n'), QLatin1String("\\n"));
+    path.replace(QLatin1Char('\r'), QLatin1String("\\r"));
+    return path;
+}
+
+// In quotes, so that leading and trailing blanks can be seen.
+QString quoted(const QString &path)
+{
+    return QLatin1Char('"') + shown(path) + QLatin1Char('"');
+}
+
+void writeAll(const QString &bucket, const QByteArray &lines)
+{
+    // Bucket files only ever grow: a later search in the same window also meets the files
+    // of earlier searches, and the older lines come first.
+    const int fd = ::open(QFile::encodeName(bucket).constData(),
+                          O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0)
+        throw ToolkitError(QStringLiteral("Could not open ") + bucket + QStringLiteral(": ")
+                           + ToolkitError::describeErrno(errno));
+    qsizetype written = 0;
+    while (written < lines.size()) {
+        const ssize_t n = ::write(fd, lines.constData() + written, size_t(lines.size() - written));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            const int error = errno;
+            ::close(fd);
+            throw ToolkitError(QStringLiteral("Could not write ") + bucket + QStringLiteral(": ")
+                               + ToolkitError::describeErrno(error));
+        }
+        written += n;
+    }
+    if (::close(fd) != 0)
+        throw ToolkitError(QStringLiteral("Could not write ") + bucket + QStringLiteral(": ")
+                           + ToolkitError::describeErrno(errno));
+}
+
 } // namespace
 
 SearchRun::SearchRun(SearchState &state, SearchHost &host)
@@ -40,32 +82,35 @@ SearchRun::Folder SearchRun::resolveFolder(const QString &typed)
     if (path == QLatin1String("~") || path.startsWith(QLatin1String("~/")))
         path = QDir::homePath() + path.mid(1);
     if (!path.startsWith(QLatin1Char('/')))
-        return {{}, QStringLiteral("The folder must be a full path, starting with \"/\": ") + typed};
+        return {{}, QStringLiteral("The folder must be a full path, starting with \"/\": ") + quoted(typed)};
     const QFileInfo info(path);
     if (!info.exists())
-        return {{}, QStringLiteral("Folder not found: ") + typed};
+        return {{}, QStringLiteral("Folder not found: ") + quoted(typed)};
     if (!info.isDir())
-        return {{}, QStringLiteral("Not a folder: ") + typed};
+        return {{}, QStringLiteral("Not a folder: ") + quoted(typed)};
     const QString canonical = info.canonicalFilePath();
     if (canonical.isEmpty())
-        return {{}, QStringLiteral("Folder not found: ") + typed};
+        return {{}, QStringLiteral("Folder not found: ") + quoted(typed)};
     return {canonical, {}};
 }
 
 void SearchRun::run()
 {
-    CommonTools &common = CommonTools::instance();
     m_leftOut.clear();
+    m_foldersLeftOut.clear();
     m_leftOutSeen.clear();
 
+    const QString statusBefore = m_host.statusText();
     m_host.enterRunning();
     m_host.setStatus(QStringLiteral("Searching for files..."));
     m_host.yield();
 
     const Folder folder = resolveFolder(m_host.folderText());
     if (!folder.problem.isEmpty()) {
-        // Nothing has changed yet: the lists, the proposals and the buckets stay as they were.
+        // Nothing has changed yet: the lists, the proposals, the buckets and the status lines
+        // stay as they were.
         m_state.StopRequested = false;
+        m_host.setStatus(statusBefore);
         m_host.showMessage(folder.problem);
         m_host.leaveRunning();
         return;
@@ -75,33 +120,46 @@ void SearchRun::run()
 
     m_state.DestinedFiles = TextList();
     m_state.DestinedPairs.clear();
-    m_state.ReferenceFiles = TextList();
+    m_state.RunFirstGroup = m_state.Equal.groupCount();
+    m_referenceTexts.clear();
+    m_referenceIds.clear();
+    m_destinedIds.clear();
+    m_equalShown = m_state.Equal.lineCount();
 
     writeBuckets();
 
     const QStringList buckets = SystemTools::instance().ListFiles(m_state.WorkFolder, 0, 0);
     const int groups = int(buckets.size());
     for (int g = 1; g <= groups; ++g) {
-        const int m = int(buckets.size());
-        m_host.setStatus(QStringLiteral("Comparing group %1 of %2 (%3)...")
-                             .arg(g).arg(m).arg(common.PercentText(g, m)));
-        m_host.yield();
-        m_host.setStatusB(QString());
-        m_host.yield();
+        m_status = Status::Comparing;
+        m_statusPart = g;
+        m_statusWhole = int(buckets.size());
+        yieldPoint();
+        m_statusBText = true;
+        m_statusBValue.clear();
+        yieldPoint();
         readGroup(buckets.at(g - 1));
-        if (m_state.PathList.count() > 1)
+        if (m_state.PathList.count() > 1) {
             compareGroup();
-        if (m_state.StopRequested)
+            // The group's paths go with it: the last load's status is made while they are here.
+            if (!m_loadShown) {
+                m_statusBValue = loadStatus();
+                m_statusBText = true;
+                m_loadShown = true;
+            }
+        }
+        if (m_state.StopRequested || m_full)
             break;
         m_state.PathList = TextList();
         m_state.RealFiles.clear();
     }
+    publish();
 
     m_host.clearDestined();
     for (const QString &path : m_state.DestinedFiles.items())
         m_host.appendDestined(path);
 
-    if (m_state.StopRequested) {
+    if (m_state.StopRequested || m_full) {
         m_state.StopRequested = false;
         m_host.showMessage(finalMessage(QStringLiteral("Canceled!")));
     } else {
@@ -148,48 +206,34 @@ void SearchRun::ImageSeek_FoundFile(const QString &FileName, const QString &Path
 
 void SearchRun::writeBuckets()
 {
-    CommonTools &common = CommonTools::instance();
+    // Each bucket's lines are gathered in memory and written with one open and close, not one
+    // per file; the lines and their order are the same.
+    QHash<qint64, QByteArray> lines;
+    std::vector<qint64> sizes; // in the order first met
     const int count = int(m_state.SizeList.size());
     for (int i = 1; i <= count; ++i) {
-        const int n = m_state.PathList.count();
-        m_host.setStatus(QStringLiteral("Reading file %1 of %2 (%3)...").arg(i).arg(n).arg(common.PercentText(i, n)));
-        m_host.yield();
-        appendToBucket(m_state.PathList.item(i), m_state.RealFiles.at(std::size_t(i - 1)),
-                       m_state.SizeList.at(std::size_t(i - 1)));
+        m_status = Status::Reading;
+        m_statusPart = i;
+        m_statusWhole = m_state.PathList.count();
+        yieldPoint();
+        const qint64 size = m_state.SizeList.at(std::size_t(i - 1));
+        auto bucket = lines.find(size);
+        if (bucket == lines.end()) {
+            bucket = lines.insert(size, QByteArray());
+            sizes.push_back(size);
+        }
+        *bucket += QFile::encodeName(m_state.PathList.item(i));
+        *bucket += "\r\n";
+        m_state.BucketFiles[size].push_back(m_state.RealFiles.at(std::size_t(i - 1)));
     }
     m_state.SizeList.clear();
     m_state.PathList = TextList();
     m_state.RealFiles.clear();
-}
-
-void SearchRun::appendToBucket(const QString &path, const DiskFile &real, qint64 size)
-{
-    // Bucket files only ever grow: a later search in the same window also meets the files
-    // of earlier searches, and the older lines come first.
-    const QString bucket = bucketFileName(m_state.WorkFolder, size);
-    const QByteArray line = QFile::encodeName(path) + "\r\n";
-    const int fd = ::open(QFile::encodeName(bucket).constData(),
-                          O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0)
-        throw ToolkitError(QStringLiteral("Could not open ") + bucket + QStringLiteral(": ")
-                           + ToolkitError::describeErrno(errno));
-    qsizetype written = 0;
-    while (written < line.size()) {
-        const ssize_t n = ::write(fd, line.constData() + written, size_t(line.size() - written));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            const int error = errno;
-            ::close(fd);
-            throw ToolkitError(QStringLiteral("Could not write ") + bucket + QStringLiteral(": ")
-                               + ToolkitError::describeErrno(error));
-        }
-        written += n;
+    for (const qint64 size : sizes) {
+        writeAll(bucketFileName(m_state.WorkFolder, size), lines.value(size));
+        lines.remove(size);
+        m_host.breathe();
     }
-    if (::close(fd) != 0)
-        throw ToolkitError(QStringLiteral("Could not write ") + bucket + QStringLiteral(": ")
-                           + ToolkitError::describeErrno(errno));
-    m_state.BucketFiles[size].push_back(real);
 }
 
 void SearchRun::readGroup(const QString &bucketFile)
@@ -226,62 +270,151 @@ void SearchRun::readGroup(const QString &bucketFile)
     }
 }
 
-std::optional<FileText> SearchRun::ReadIntoMemory(int position, int No, int Total)
+inline void SearchRun::yieldPoint()
 {
-    CommonTools &common = CommonTools::instance();
-    const QString &text = m_state.PathList.item(position);
-    const QString &real = m_state.RealFiles.at(std::size_t(position - 1)).path;
-    ++m_state.LoadCount;
+    if (EventPump::due())
+        serve();
+}
 
-    std::optional<FileText> content;
-    try {
-        if (real.isEmpty())
-            return std::nullopt; // a line whose file this window never saw: nothing to open
-        content = common.ReadFileText(real, m_groupSize);
-    } catch (const ToolkitError &error) {
-        // A file gone since it was found is no news (the delete button may have taken it);
-        // one that exists but cannot be read is told at the end of the run.
-        if (error.kind() == ToolkitError::Kind::General)
-            throw;
-        if (error.kind() == ToolkitError::Kind::Unreadable)
-            leaveOut(real);
-        return std::nullopt;
-    }
-
-    const QString percent = common.PercentText(No, Total);
-    QString status = QStringLiteral("File loaded into memory:");
-    if (Total > 0)
-        status += QStringLiteral(" (") + percent + QLatin1Char(')');
-    status += QLatin1Char(' ') + common.FileNameOf(text, 0);
-    m_host.setStatusB(status);
+void SearchRun::serve()
+{
+    publish();
     m_host.yield();
-    return content;
+}
+
+void SearchRun::publish()
+{
+    const CommonTools &common = CommonTools::instance();
+    switch (m_status) {
+    case Status::Unchanged:
+        break;
+    case Status::Text:
+        m_host.setStatus(m_statusText);
+        break;
+    case Status::Reading:
+        m_host.setStatus(QStringLiteral("Reading file %1 of %2 (%3)...")
+                             .arg(m_statusPart).arg(m_statusWhole).arg(common.PercentText(m_statusPart, m_statusWhole)));
+        break;
+    case Status::Comparing:
+        m_host.setStatus(QStringLiteral("Comparing group %1 of %2 (%3)...")
+                             .arg(m_statusPart).arg(m_statusWhole).arg(common.PercentText(m_statusPart, m_statusWhole)));
+        break;
+    }
+    m_status = Status::Unchanged;
+    if (m_statusBText) {
+        m_host.setStatusB(m_statusBValue);
+        m_statusBText = false;
+    } else if (!m_loadShown) {
+        m_host.setStatusB(loadStatus());
+    }
+    m_loadShown = true;
+    const int lines = m_state.Equal.lineCount();
+    if (lines != m_equalShown) {
+        m_host.equalLinesAdded(lines - m_equalShown);
+        m_equalShown = lines;
+    }
+}
+
+QString SearchRun::loadStatus() const
+{
+    const CommonTools &common = CommonTools::instance();
+    QString status = QStringLiteral("File loaded into memory:");
+    const QString percent = common.PercentText(m_loadNo, m_loadTotal);
+    if (m_loadTotal > 0)
+        status += QStringLiteral(" (") + percent + QLatin1Char(')');
+    return status + QLatin1Char(' ') + common.FileNameOf(m_state.PathList.item(m_loadIndex + 1), 0);
+}
+
+bool SearchRun::ReadIntoMemory(int index, int No, int Total)
+{
+    ++m_state.LoadCount;
+    switch (m_content.stateOf(index)) {
+    case GroupContent::State::Loaded:
+        break;
+    case GroupContent::State::Unreadable:
+        // One that exists but cannot be read is told at the end of the run; one gone since it
+        // was found is no news (the delete button may have taken it).
+        leaveOut(m_state.RealFiles[std::size_t(index)].path);
+        return false;
+    case GroupContent::State::Gone:
+        return false;
+    }
+    m_loadShown = false;
+    m_statusBText = false;
+    m_loadIndex = index;
+    m_loadNo = No;
+    m_loadTotal = Total;
+    yieldPoint();
+    return true;
 }
 
 void SearchRun::compareGroup()
 {
-    const CommonTools &common = CommonTools::instance();
-    const auto whileComparing = [this] { m_host.yield(); };
     const int n = m_state.PathList.count();
-    for (int j = 1; j <= n; ++j) {
-        m_host.insertFileLine(m_state.PathList.item(j));
-        const std::optional<FileText> reference = ReadIntoMemory(j, j, m_state.PathList.count());
-        const int inner = m_state.PathList.count();
-        for (int k = 1; k <= inner; ++k) {
+    const std::vector<QString> &paths = m_state.PathList.items();
+    const std::vector<DiskFile> &real = m_state.RealFiles;
+
+    // Each position's text and identity as small numbers, so that "already a reference" and
+    // "already proposed" cost an array look-up, also for a hundred million equal pairs.
+    std::vector<int> textOf(std::size_t(n), 0), idOf(std::size_t(n), 0);
+    QHash<QString, int> texts;
+    QHash<Identity, int> ids;
+    for (int p = 0; p < n; ++p) {
+        textOf[std::size_t(p)] = int(*texts.insert(paths[std::size_t(p)], texts.value(paths[std::size_t(p)], int(texts.size()))));
+        const DiskFile &file = real[std::size_t(p)];
+        const Identity id{file.device, file.inode};
+        // A line whose file was never seen has no identity to share.
+        idOf[std::size_t(p)] = file.inode == 0 ? n + p : int(*ids.insert(id, ids.value(id, int(ids.size()))));
+    }
+    std::vector<char> referenceText(texts.size()), destinedText(texts.size());
+    std::vector<char> referenceId(std::size_t(2 * n)), destinedId(std::size_t(2 * n));
+    for (auto it = texts.cbegin(); it != texts.cend(); ++it) {
+        referenceText[std::size_t(*it)] = m_referenceTexts.contains(it.key());
+        destinedText[std::size_t(*it)] = m_state.DestinedFiles.contains(it.key());
+    }
+    for (auto it = ids.cbegin(); it != ids.cend(); ++it) {
+        referenceId[std::size_t(*it)] = m_referenceIds.contains(it.key());
+        destinedId[std::size_t(*it)] = m_destinedIds.contains(it.key());
+    }
+
+    m_content.examine(real, m_groupSize.value_or(-1), [this] { m_host.breathe(); });
+    std::vector<int> classes(std::size_t(n), -1);
+    for (int p = 0; p < n; ++p) {
+        if (m_content.stateOf(p) == GroupContent::State::Loaded)
+            classes[std::size_t(p)] = m_content.classOf(p);
+    }
+    m_state.Equal.beginGroup(paths, classes);
+
+    for (int j = 0; j < n; ++j) {
+        m_host.insertFileLine(paths[std::size_t(j)]);
+        const bool reference = ReadIntoMemory(j, j + 1, n);
+        const int cls = classes[std::size_t(j)];
+        bool madeReference = false;
+        for (int k = 0; k < n; ++k) {
             if (k != j && reference) {
-                const std::optional<FileText> candidate = ReadIntoMemory(k, j, m_state.PathList.count());
-                if (candidate && reference->equals(*candidate, whileComparing)) {
-                    const QString &outer = m_state.PathList.item(j);
-                    const QString &path = m_state.PathList.item(k);
-                    const DiskFile &kept = m_state.RealFiles.at(std::size_t(j - 1));
-                    const DiskFile &surplus = m_state.RealFiles.at(std::size_t(k - 1));
-                    m_host.insertEqualLine(outer, path);
-                    m_state.ReferenceFiles.append(outer);
-                    // One file under two names is not a duplicate of itself.
-                    if (!common.ListContains(m_state.ReferenceFiles, path)
-                        && !common.ListContains(m_state.DestinedFiles, path) && !surplus.isSameFileAs(kept)) {
-                        m_state.DestinedFiles.append(path);
-                        m_state.DestinedPairs.push_back({surplus, kept});
+                if (ReadIntoMemory(k, j + 1, n) && classes[std::size_t(k)] == cls) {
+                    if (!m_state.Equal.addLine()) {
+                        m_full = true;
+                        return;
+                    }
+                    if (!madeReference) {
+                        madeReference = true;
+                        referenceText[std::size_t(textOf[std::size_t(j)])] = 1;
+                        referenceId[std::size_t(idOf[std::size_t(j)])] = 1;
+                        m_referenceTexts.insert(paths[std::size_t(j)]);
+                        if (real[std::size_t(j)].inode != 0)
+                            m_referenceIds.insert({real[std::size_t(j)].device, real[std::size_t(j)].inode});
+                    }
+                    const std::size_t t = std::size_t(textOf[std::size_t(k)]);
+                    const std::size_t i = std::size_t(idOf[std::size_t(k)]);
+                    // A file that is, or is the same file as, a kept copy or a proposed one
+                    // is not proposed (again): that would free no space.
+                    if (!referenceText[t] && !referenceId[i] && !destinedText[t] && !destinedId[i]) {
+                        destinedText[t] = destinedId[i] = 1;
+                        m_state.DestinedFiles.append(paths[std::size_t(k)]);
+                        m_state.DestinedPairs.push_back({real[std::size_t(k)], real[std::size_t(j)]});
+                        if (real[std::size_t(k)].inode != 0)
+                            m_destinedIds.insert({real[std::size_t(k)].device, real[std::size_t(k)].inode});
                     }
                 }
             }
@@ -294,20 +427,37 @@ void SearchRun::compareGroup()
     }
 }
 
-void SearchRun::leaveOut(const QString &path)
+void SearchRun::leaveOut(const QString &path, bool isFolder)
 {
     if (m_leftOutSeen.contains(path))
         return;
     m_leftOutSeen.insert(path);
-    m_leftOut.append(path);
+    (isFolder ? m_foldersLeftOut : m_leftOut).append(path);
 }
 
 QString SearchRun::finalMessage(const QString &outcome) const
 {
-    if (m_leftOut.isEmpty())
-        return outcome;
-    QString text = outcome + QStringLiteral("\n\n%1 files could not be read and were left out:").arg(m_leftOut.size());
-    for (const QString &path : m_leftOut.mid(0, LeftOutShown))
-        text += QLatin1Char('\n') + path;
+    QString text = outcome;
+    if (m_full)
+        text += QStringLiteral("\n\nThe list of equal files is full at %1 lines; the search stopped there.")
+                    .arg(EqualLines::Capacity);
+    const auto list = [&text](const QStringList &paths) {
+        for (const QString &path : paths.mid(0, LeftOutShown))
+            text += QLatin1Char('\n') + shown(path);
+        if (paths.size() > LeftOutShown)
+            text += QStringLiteral("\n...");
+    };
+    if (!m_leftOut.isEmpty()) {
+        text += m_leftOut.size() == 1 ? QStringLiteral("\n\n1 file could not be read and was left out:")
+                                      : QStringLiteral("\n\n%1 files could not be read and were left out:")
+                                            .arg(m_leftOut.size());
+        list(m_leftOut);
+    }
+    if (!m_foldersLeftOut.isEmpty()) {
+        text += m_foldersLeftOut.size() == 1 ? QStringLiteral("\n\n1 folder could not be opened:")
+                                             : QStringLiteral("\n\n%1 folders could not be opened:")
+                                                   .arg(m_foldersLeftOut.size());
+        list(m_foldersLeftOut);
+    }
     return text;
 }

@@ -1,8 +1,10 @@
 // One search run: gathering, size buckets, pairwise comparison, and the final report.
 #pragma once
 
-#include "FileText.h"
+#include "GroupContent.h"
 
+#include <QHash>
+#include <QPair>
 #include <QSet>
 #include <QString>
 #include <QStringList>
@@ -35,22 +37,49 @@ public:
     // One file reported by the seeker.
     void ImageSeek_FoundFile(const QString &FileName, const QString &Path);
 
-    // Loads the file at `position` of the group and tells so in the second status line.
-    // Gives nothing when the file is gone or unreadable (the latter is reported at the end).
-    std::optional<FileText> ReadIntoMemory(int position, int No, int Total);
+    // The load of the file at `index` (from 0) of the group: counted, and told in the second
+    // status line. Its content was read when the group was examined; false when the file is
+    // gone or unreadable (the latter is reported at the end).
+    bool ReadIntoMemory(int index, int No, int Total);
 
 private:
+    using Identity = QPair<quint64, quint64>;
+
     void gather(const QString &folder);
     void writeBuckets();
-    void appendToBucket(const QString &path, const DiskFile &real, qint64 size);
     void readGroup(const QString &bucketFile);
     void compareGroup();
-    void leaveOut(const QString &path);
+    void leaveOut(const QString &path, bool isFolder = false);
     [[nodiscard]] QString finalMessage(const QString &outcome) const;
+
+    // A yield point: the window is served when the event loop is due.
+    void yieldPoint();
+    void serve();
+    // Brings the status lines and the equal list up to date with the run.
+    void publish();
+    [[nodiscard]] QString loadStatus() const;
 
     SearchState &m_state;
     SearchHost &m_host;
     std::optional<qint64> m_groupSize; // the size every file of the current group had
-    QStringList m_leftOut;
+    GroupContent m_content;
+    QStringList m_leftOut, m_foldersLeftOut;
     QSet<QString> m_leftOutSeen;
+    bool m_full = false; // the equal list can count no more lines
+
+    // What the run has made a reference or proposed, by text and by identity: a file that is
+    // the same file as a kept copy is that copy, whatever its name.
+    QSet<QString> m_referenceTexts;
+    QSet<Identity> m_referenceIds, m_destinedIds;
+
+    // The status lines' texts are made only when they will be shown.
+    enum class Status { Unchanged, Text, Reading, Comparing };
+    Status m_status = Status::Unchanged;
+    QString m_statusText;
+    int m_statusPart = 0, m_statusWhole = 0;
+    bool m_loadShown = true;
+    bool m_statusBText = false;
+    QString m_statusBValue;
+    int m_loadIndex = 0, m_loadNo = 0, m_loadTotal = 0;
+    int m_equalShown = 0;
 };

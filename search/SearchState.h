@@ -1,6 +1,7 @@
 // What a window remembers of its searches: the lists the run builds and the commands read.
 #pragma once
 
+#include "EqualLines.h"
 #include "FileSeeker.h"
 #include "TextList.h"
 
@@ -47,7 +48,14 @@ struct SearchState
     bool StopRequested = false;
     TextList DestinedFiles;
     std::vector<DestinedPair> DestinedPairs; // position by position with DestinedFiles
-    TextList ReferenceFiles;
+
+    // Every equal pair of every search of this window, newest on top; what the equal list shows.
+    EqualLines Equal;
+    int RunFirstGroup = 0; // the first group of Equal that the latest search made
+
+    // The outer path of every equal pair of the latest search, in the order they were found,
+    // repeats and all. Worked out from Equal: a group of m equal files has m(m-1) of them.
+    [[nodiscard]] std::vector<QString> ReferenceFiles() const { return Equal.outerPaths(RunFirstGroup); }
 
     QString WorkFolder;
     std::unique_ptr<FileSeeker> ImageSeek;

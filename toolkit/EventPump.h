@@ -11,17 +11,47 @@ namespace EventPump {
 // inside this call: callers must expect their state to have changed when it returns.
 void yield();
 
-// What a benchmark or a test wants to know about the yields since the last reset.
+// Whether a point at which the window may be served should run the event loop now. A long
+// search has hundreds of millions of such points; the loop runs at most every few
+// milliseconds, which nobody can tell from every point, and asking costs about a counter.
+[[nodiscard]] bool due();
+
+// Runs the event loop when due, for work between the points where a search yields.
+void breathe();
+
+// What a benchmark or a test wants to know about the event loop since the last reset.
 struct Stats
 {
-    quint64 yields = 0;
-    qint64 longestGapNs = 0; // the longest time the window went without a yield
+    quint64 yields = 0;       // times the event loop ran
+    qint64 longestGapNs = 0; // the longest time the window went without it
 };
 [[nodiscard]] Stats stats();
 void resetStats();
 
-// Called after every yield: lets a test act at a chosen point of a run (click stop at the
-// seventh load, say) without timers. An empty function removes the hook.
+// Called after every yield and at every yield point: lets a test act at a chosen point of a
+// run (click stop at the seventh load, say) without timers. An empty function removes it.
 void setHook(std::function<void()> hook);
+
+// Called after every run of the event loop, for a benchmark that watches the run.
+void setObserver(std::function<void()> observer);
+
+namespace detail {
+struct Pace
+{
+    quint32 countdown = 1;
+    bool hooked = false;
+};
+extern Pace pace;
+[[nodiscard]] bool clockSaysDue();
+} // namespace detail
+
+inline bool due()
+{
+    if (detail::pace.hooked)
+        return true;
+    if (--detail::pace.countdown != 0)
+        return false;
+    return detail::clockSaysDue();
+}
 
 } // namespace EventPump

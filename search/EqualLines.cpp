@@ -1,0 +1,71 @@
+// Working out a line of the equal list from its number.
+#include "EqualLines.h"
+
+#include "SearchHost.h"
+
+#include <algorithm>
+
+int EqualLines::beginGroup(std::vector<QString> paths, const std::vector<int> &classes)
+{
+    Group group;
+    group.firstLine = m_total;
+    group.paths = std::move(paths);
+    group.classOf = classes;
+    const std::size_t n = classes.size();
+    group.rankInClass.assign(n, -1);
+    for (std::size_t p = 0; p < n; ++p) {
+        const int cls = classes[p];
+        if (cls < 0)
+            continue;
+        if (std::size_t(cls) >= group.members.size())
+            group.members.resize(std::size_t(cls) + 1);
+        group.rankInClass[p] = int(group.members[std::size_t(cls)].size());
+        group.members[std::size_t(cls)].push_back(int(p));
+    }
+    group.linesBefore.resize(n + 1);
+    qint64 lines = 0;
+    for (std::size_t p = 0; p < n; ++p) {
+        group.linesBefore[p] = lines;
+        if (classes[p] >= 0)
+            lines += qint64(group.members[std::size_t(classes[p])].size()) - 1;
+    }
+    group.linesBefore[n] = lines;
+    m_groups.push_back(std::move(group));
+    return int(m_groups.size()) - 1;
+}
+
+std::pair<int, int> EqualLines::pairOf(const Group &group, qint64 line) const
+{
+    // The outer position is the last whose passes before it made no more than `line` lines.
+    const auto after = std::upper_bound(group.linesBefore.begin(), group.linesBefore.end(), line);
+    const int outer = int(after - group.linesBefore.begin()) - 1;
+    const qint64 within = line - group.linesBefore[std::size_t(outer)];
+    const int rank = group.rankInClass[std::size_t(outer)];
+    const std::vector<int> &members = group.members[std::size_t(group.classOf[std::size_t(outer)])];
+    // The outer position is never its own partner.
+    const int inner = members[std::size_t(within < rank ? within : within + 1)];
+    return {outer, inner};
+}
+
+QString EqualLines::lineAt(int row) const
+{
+    if (row < 0 || row >= m_total)
+        return {};
+    const qint64 line = m_total - 1 - row;
+    const auto after = std::upper_bound(m_groups.begin(), m_groups.end(), line,
+                                        [](qint64 value, const Group &group) { return value < group.firstLine; });
+    const Group &group = *(after - 1);
+    const auto [outer, inner] = pairOf(group, line - group.firstLine);
+    return group.paths[std::size_t(outer)] + EqualSeparator + group.paths[std::size_t(inner)];
+}
+
+std::vector<QString> EqualLines::outerPaths(int firstGroup) const
+{
+    std::vector<QString> paths;
+    for (std::size_t g = std::size_t(std::max(firstGroup, 0)); g < m_groups.size(); ++g) {
+        const Group &group = m_groups[g];
+        for (qint64 line = 0; line < group.lines; ++line)
+            paths.push_back(group.paths[std::size_t(pairOf(group, line).first)]);
+    }
+    return paths;
+}

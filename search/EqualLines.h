@@ -1,0 +1,58 @@
+// The lines of the equal list, kept as the groups they came from rather than one text each.
+#pragma once
+
+#include "LineSource.h"
+
+#include <QString>
+
+#include <climits>
+#include <vector>
+
+// A group of m equal files gives m(m-1) lines: twenty thousand empty files would need 400
+// million texts. A group is kept as its paths and the class of equal content of each position;
+// a line is worked out from its number when it is drawn or read. A group's lines arise in a
+// fixed order: for each outer position whose file was loaded, one line per other loaded
+// position of its class, in ascending order; a stop cuts that sequence short.
+class EqualLines : public LineSource
+{
+public:
+    // The most lines a list can count.
+    static constexpr qint64 Capacity = INT_MAX;
+
+    // A new group of lines at the top; `classes` gives each position's class, -1 for a file
+    // that was not loaded. Returns the group's number.
+    int beginGroup(std::vector<QString> paths, const std::vector<int> &classes);
+    // Counts the next line of the newest group; false (and nothing counted) when full.
+    [[nodiscard]] bool addLine()
+    {
+        if (m_total >= Capacity)
+            return false;
+        ++m_groups.back().lines;
+        ++m_total;
+        return true;
+    }
+
+    [[nodiscard]] int groupCount() const { return int(m_groups.size()); }
+    // The outer path of every line of the groups from `firstGroup` on, in the order they arose.
+    [[nodiscard]] std::vector<QString> outerPaths(int firstGroup) const;
+
+    // Row 0 is the newest line.
+    [[nodiscard]] int lineCount() const override { return int(m_total); }
+    [[nodiscard]] QString lineAt(int row) const override;
+
+private:
+    struct Group
+    {
+        qint64 firstLine = 0; // lines of all older groups
+        qint64 lines = 0;
+        std::vector<QString> paths;
+        std::vector<int> classOf;       // -1: not loaded
+        std::vector<int> rankInClass;   // where the position stands among its class's members
+        std::vector<qint64> linesBefore; // lines of the outer passes before each position, and in all
+        std::vector<std::vector<int>> members;
+    };
+    [[nodiscard]] std::pair<int, int> pairOf(const Group &group, qint64 line) const;
+
+    std::vector<Group> m_groups;
+    qint64 m_total = 0;
+};
