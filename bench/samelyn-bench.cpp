@@ -116,7 +116,8 @@ int main(int argc, char *argv[])
     const auto *lstEqual = control<LineListBox>(*window, "lstEqual");
 
     // Where the time and the memory go: when each phase of the run starts, told by the status
-    // line, and where the longest pause ended. Cheap enough to leave on: one look per yield.
+    // line, and where the longest pause ended. Cheap enough to leave on: one look each time
+    // the event loop runs.
     const auto *lblStatus = control<StatusLine>(*window, "lblStatus");
     const auto *lblStatusB = control<StatusLine>(*window, "lblStatusB");
     const QString phaseStarts[] = {QStringLiteral("Reading file"), QStringLiteral("Comparing group")};
@@ -126,7 +127,7 @@ int main(int argc, char *argv[])
     QElapsedTimer sinceHook;
     qint64 longestNs = -1;
     QString longestWhere;
-    EventPump::setHook([&] {
+    EventPump::setObserver([&] {
         const qint64 gap = sinceHook.nsecsElapsed();
         if (gap > longestNs) {
             longestNs = gap;
@@ -153,7 +154,7 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "samelyn-bench: the run ended without a final message\n");
         return 1;
     }
-    EventPump::setHook({});
+    EventPump::setObserver({});
     const quint64 loads = window->state().LoadCount - loadsBefore;
     const int equalLines = lstEqual->count();
 

@@ -48,11 +48,36 @@ struct FileSlot
     int cls = -1;
 };
 
+// A buffer that keeps its memory from one group to the next: fresh pages for every group
+// would cost more to clear than the reading that fills them.
+class Buffer
+{
+public:
+    char *data() { return m_data.get(); }
+    void resize(std::size_t size)
+    {
+        if (size > m_capacity) {
+            m_data.reset(new char[size]);
+            m_capacity = size;
+        }
+    }
+
+private:
+    std::unique_ptr<char[]> m_data;
+    std::size_t m_capacity = 0;
+};
+
+Buffer &sharedBuffer()
+{
+    static Buffer buffer;
+    return buffer;
+}
+
 class Reader
 {
 public:
     Reader(std::vector<FileSlot> &onDisk, qint64 size, const std::function<void()> &breathe)
-        : m_slots(onDisk), m_size(size), m_breathe(breathe)
+        : m_slots(onDisk), m_size(size), m_breathe(breathe), m_buffer(sharedBuffer())
     {
         for (const FileSlot &slot : m_slots)
             m_open += slot.fd >= 0 ? 1 : 0;
@@ -303,7 +328,7 @@ private:
     std::vector<FileSlot> &m_slots;
     const qint64 m_size;
     const std::function<void()> &m_breathe;
-    std::vector<char> m_buffer;
+    Buffer &m_buffer;
     int m_open = 0;
 };
 

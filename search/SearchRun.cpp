@@ -377,7 +377,10 @@ void SearchRun::compareGroup()
         destinedId[std::size_t(*it)] = m_destinedIds.contains(it.key());
     }
 
-    m_content.examine(real, m_groupSize.value_or(-1), [this] { m_host.breathe(); });
+    m_content.examine(real, m_groupSize.value_or(-1), [this] {
+        publish();
+        m_host.breathe();
+    });
     std::vector<int> classes(std::size_t(n), -1);
     for (int p = 0; p < n; ++p) {
         if (m_content.stateOf(p) == GroupContent::State::Loaded)
