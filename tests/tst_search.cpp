@@ -2,7 +2,6 @@
 #include "frmFinderMain.h"
 
 #include "EventPump.h"
-#include "StatusLine.h"
 #include "TestDir.h"
 #include "WindowDriver.h"
 
@@ -330,9 +329,8 @@ private slots:
             QVERIFY(QFile::setPermissions(troubled, {}));
 
         Finder f;
-        const auto *status = control<StatusLine>(f.window, "lblStatus");
         if (trouble == 'v')
-            Finder::actOnce([status] { return status->text().startsWith("Comparing group"); },
+            Finder::actOnce([&f] { return f.window.statusText().startsWith("Comparing group"); },
                             [troubled] { QVERIFY(QFile::remove(troubled)); });
         const QString report = "\n\n1 files could not be read and were left out:\n" + troubled;
         QCOMPARE(f.search(folder), QStringList{"DONE!" + (trouble == 'v' ? QString() : report)});

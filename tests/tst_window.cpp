@@ -1,5 +1,4 @@
 // The window as a user meets it: its layout, the Tab key, its states, its scratch folder, its errors.
-#include "StatusLine.h"
 #include "TestDir.h"
 #include "WindowDriver.h"
 
@@ -111,7 +110,7 @@ private slots:
         QTest::keyClick(path, Qt::Key_Return);
         QTest::keyClick(path, Qt::Key_Escape);
         QCOMPARE(catcher.texts, QStringList());
-        QCOMPARE(control<StatusLine>(window, "lblStatus")->text(), QString());
+        QCOMPARE(window.statusText(), QString());
 
         click(window, "cmdStart");
         QCOMPARE(runningChain, (QStringList{"txtPath", "chkSubDirs", "cmdBrowse1", "lstFiles", "lstEqual", "cmdStop",
@@ -119,7 +118,7 @@ private slots:
         QCOMPARE(catcher.texts, QStringList{"DONE!"});
         QCOMPARE(whileShowing, (QList<bool>{false, true, true}));
         QVERIFY(start->isEnabled() && stop->isHidden() && !window.isRunning());
-        QCOMPARE(control<StatusLine>(window, "lblStatus")->text(), QStringLiteral("Searching for files..."));
+        QCOMPARE(window.statusText(), QStringLiteral("Searching for files..."));
     }
 
     void stopClearsItsFlag_data()
