@@ -1,17 +1,23 @@
-// A list box drawn by hand: Qt's item views lay out every row after an insertion, which
-// turns a long search into work that grows with the square of its lines.
+// A list box drawn by hand: Qt's item views keep memory for every row and lay rows out again
+// after an insertion, which a search of hundreds of millions of lines cannot afford.
 #include "LineListBox.h"
 
+#include "LineListAccessible.h"
+
+#include <QAccessible>
+#include <QHelpEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
 #include <QStyle>
 #include <QStyleOptionFocusRect>
+#include <QToolTip>
 
 LineListBox::LineListBox(QWidget *parent)
     : QAbstractScrollArea(parent)
 {
+    installLineListAccessibility();
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setFocusPolicy(Qt::StrongFocus);
@@ -21,25 +27,53 @@ LineListBox::LineListBox(QWidget *parent)
     refresh();
 }
 
-void LineListBox::insertTop(const QString &line, const QString &second)
+LineListBox::~LineListBox() = default;
+
+void LineListBox::setSource(const LineSource *source)
 {
-    m_lines.push_front({line, second});
+    m_source = source ? source : &m_stored;
+    sourceReset();
+}
+
+void LineListBox::sourceInsertedAtTop(int added)
+{
+    m_addedAtTop += added;
     // The selection stays with its line, as the lines below it move down.
     if (m_current >= 0)
-        ++m_current;
-    m_pacer.changed();
+        m_current += added;
+    noteChange(LinesChanged);
+}
+
+void LineListBox::sourceReset()
+{
+    m_addedAtTop = 0;
+    ++m_epoch;
+    m_current = -1;
+    noteChange(LinesChanged);
+}
+
+void LineListBox::insertTop(const QString &line, const QString &second)
+{
+    m_stored.lines.push_front({line, second});
+    sourceInsertedAtTop(1);
 }
 
 void LineListBox::append(const QString &line)
 {
-    m_lines.push_back({line, {}});
-    m_pacer.changed();
+    // Lines below the others move no line's row: nothing to shift.
+    m_stored.lines.push_back({line, {}});
+    noteChange(LinesChanged);
 }
 
 void LineListBox::clear()
 {
-    m_lines.clear();
-    m_current = -1;
+    m_stored.lines.clear();
+    sourceReset();
+}
+
+void LineListBox::noteChange(unsigned notice)
+{
+    m_notices |= notice;
     m_pacer.changed();
 }
 
@@ -49,11 +83,12 @@ void LineListBox::setCurrentRow(int row)
     if (m_current >= 0)
         ensureVisible(m_current);
     viewport()->update();
+    noteChange(SelectionMoved);
 }
 
 QString LineListBox::selectedText() const
 {
-    return m_current >= 0 ? line(m_current) : QString();
+    return m_current >= 0 && m_current < count() ? line(m_current) : QString();
 }
 
 int LineListBox::rowHeight() const
@@ -65,6 +100,14 @@ int LineListBox::rowAt(int y) const
 {
     const int row = verticalScrollBar()->value() + y / rowHeight();
     return (y >= 0 && row < count()) ? row : -1;
+}
+
+QRect LineListBox::rowRect(int row) const
+{
+    const int shown = row - verticalScrollBar()->value();
+    if (row < 0 || row >= count() || shown < 0 || shown * rowHeight() >= viewport()->height())
+        return {};
+    return {0, shown * rowHeight(), viewport()->width(), rowHeight()};
 }
 
 int LineListBox::visibleRows() const
@@ -80,6 +123,33 @@ void LineListBox::refresh()
     viewport()->update();
 }
 
+void LineListBox::tellReader()
+{
+    // Asking for an event's interface would make one: only when a reader listens.
+    if (!QAccessible::isActive()) {
+        m_notices = 0;
+        return;
+    }
+    // One notice at a time, the one the user caused first; the rest wait for the next turn.
+    if (m_notices & SelectionMoved) {
+        m_notices &= ~unsigned(SelectionMoved);
+        if (m_current >= 0) {
+            QAccessibleEvent event(this, hasFocus() ? QAccessible::Focus : QAccessible::Selection);
+            event.setChild(m_current);
+            QAccessible::updateAccessibility(&event);
+        }
+    } else if (m_notices & LinesChanged) {
+        m_notices &= ~unsigned(LinesChanged);
+        if (count() > 0) {
+            QAccessibleEvent event(this, QAccessible::ObjectCreated);
+            event.setChild(0);
+            QAccessible::updateAccessibility(&event);
+        }
+    }
+    if (m_notices)
+        m_pacer.changed();
+}
+
 void LineListBox::ensureVisible(int row)
 {
     QScrollBar *bar = verticalScrollBar();
@@ -92,29 +162,51 @@ void LineListBox::ensureVisible(int row)
 
 void LineListBox::paintEvent(QPaintEvent *)
 {
-    m_pacer.painted();
     QPainter painter(viewport());
     const int height = rowHeight();
     const int first = verticalScrollBar()->value();
     const int last = std::min(count(), first + viewport()->height() / height + 1);
     const QPalette &pal = palette();
+    const auto group = hasFocus() ? QPalette::Active : QPalette::Inactive;
     for (int row = first; row < last; ++row) {
         const QRect box(0, (row - first) * height, viewport()->width(), height);
         const bool selected = row == m_current;
         if (selected)
-            painter.fillRect(box, pal.brush(hasFocus() ? QPalette::Active : QPalette::Inactive, QPalette::Highlight));
-        painter.setPen(pal.color(selected ? QPalette::HighlightedText : QPalette::Text));
-        // No eliding: a line wider than the box is cut at its right edge.
+            painter.fillRect(box, pal.brush(group, QPalette::Highlight));
+        painter.setPen(pal.color(group, selected ? QPalette::HighlightedText : QPalette::Text));
+        // Plain text, no eliding: a line wider than the box is cut at its right edge.
         painter.drawText(box.adjusted(2, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
                          line(row));
-        if (selected && hasFocus()) {
-            QStyleOptionFocusRect option;
-            option.initFrom(this);
-            option.rect = box;
-            option.backgroundColor = pal.color(QPalette::Highlight);
-            style()->drawPrimitive(QStyle::PE_FrameFocusRect, &option, &painter, this);
-        }
     }
+    if (hasFocus()) {
+        // The focus sits on the current line, or on the whole box while no line is current.
+        QStyleOptionFocusRect option;
+        option.initFrom(this);
+        option.rect = rowRect(m_current);
+        if (option.rect.isEmpty())
+            option.rect = viewport()->rect().adjusted(1, 1, -1, -1);
+        option.backgroundColor = pal.color(m_current >= 0 ? QPalette::Highlight : QPalette::Base);
+        style()->drawPrimitive(QStyle::PE_FrameFocusRect, &option, &painter, this);
+    }
+}
+
+bool LineListBox::viewportEvent(QEvent *event)
+{
+    if (event->type() == QEvent::ToolTip) {
+        const auto *help = static_cast<QHelpEvent *>(event);
+        const int row = rowAt(help->pos().y());
+        if (row < 0) {
+            QToolTip::hideText();
+            event->ignore();
+            return true;
+        }
+        // A file name is never markup: escaped, and wrapped so the tooltip is surely rich text.
+        QToolTip::showText(help->globalPos(),
+                           QStringLiteral("<p style=\"white-space:pre-wrap\">%1</p>").arg(line(row).toHtmlEscaped()),
+                           viewport(), rowRect(row));
+        return true;
+    }
+    return QAbstractScrollArea::viewportEvent(event);
 }
 
 void LineListBox::mousePressEvent(QMouseEvent *event)
@@ -154,6 +246,15 @@ void LineListBox::keyPressEvent(QKeyEvent *event)
     case Qt::Key_PageDown: target = current + visibleRows(); break;
     case Qt::Key_Home: target = 0; break;
     case Qt::Key_End: target = count() - 1; break;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        // The keyboard's way to the double-click's command, on a line.
+        if (m_current < 0) {
+            event->ignore();
+            return;
+        }
+        emit lineDoubleClicked();
+        return;
     default:
         QAbstractScrollArea::keyPressEvent(event);
         return;
@@ -171,6 +272,7 @@ void LineListBox::focusInEvent(QFocusEvent *event)
 {
     QAbstractScrollArea::focusInEvent(event);
     viewport()->update();
+    noteChange(SelectionMoved);
 }
 
 void LineListBox::focusOutEvent(QFocusEvent *event)

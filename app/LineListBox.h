@@ -1,7 +1,8 @@
-// A one-column, single-selection list of text lines, light enough for a million lines:
-// inserting at the top costs the same whatever the count, and only visible lines are drawn.
+// A one-column, single-selection list of text lines, light enough for hundreds of millions
+// of lines: it draws only the visible ones and keeps nothing per line of its own.
 #pragma once
 
+#include "LineSource.h"
 #include "RepaintPacer.h"
 
 #include <QAbstractScrollArea>
@@ -14,29 +15,45 @@ class LineListBox : public QAbstractScrollArea
     Q_OBJECT
 public:
     explicit LineListBox(QWidget *parent = nullptr);
+    ~LineListBox() override;
 
-    // A line may be given in two parts, which the box joins with its joiner when the line is
-    // shown or read: a million pair lines then share their paths instead of copying them.
-    void setJoiner(const QString &joiner) { m_joiner = joiner; }
+    // Shows the lines of `source`, which outlives its use here; nullptr shows the box's own
+    // stored lines again. The source tells of its changes through the two calls after it.
+    void setSource(const LineSource *source);
+    // Lines were added at the top: the selection stays on its line.
+    void sourceInsertedAtTop(int added);
+    void sourceReset();
+
+    // The box's own stored lines. A line may be given in two parts, which the box joins with
+    // its joiner when the line is shown or read: pair lines then share their paths.
+    void setJoiner(const QString &joiner) { m_stored.joiner = joiner; }
     void insertTop(const QString &line, const QString &second = {});
     void append(const QString &line);
     void clear();
 
-    [[nodiscard]] int count() const { return int(m_lines.size()); }
-    [[nodiscard]] QString line(int row) const { return textOf(m_lines.at(std::size_t(row))); }
+    [[nodiscard]] int count() const { return m_source->lineCount(); }
+    [[nodiscard]] QString line(int row) const { return m_source->lineAt(row); }
     [[nodiscard]] int currentRow() const { return m_current; }
     void setCurrentRow(int row);
     // The selected line, or the empty text when none is selected.
     [[nodiscard]] QString selectedText() const;
     [[nodiscard]] int rowHeight() const;
     [[nodiscard]] int rowAt(int y) const;
+    // Where a row is drawn, in viewport coordinates; empty when it is scrolled out of view.
+    [[nodiscard]] QRect rowRect(int row) const;
+
+    // Lines added at the top since the last reset: a screen reader's object for a line
+    // follows its line by this count. A new epoch begins with every reset.
+    [[nodiscard]] qint64 addedAtTop() const { return m_addedAtTop; }
+    [[nodiscard]] quint64 epoch() const { return m_epoch; }
 
 signals:
     // Also when the double-click falls below the last line: the window then shows the
-    // selected line, or the empty text.
+    // selected line, or the empty text. Enter on a line does the same.
     void lineDoubleClicked();
 
 protected:
+    bool viewportEvent(QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseDoubleClickEvent(QMouseEvent *event) override;
@@ -46,21 +63,40 @@ protected:
     void focusOutEvent(QFocusEvent *event) override;
 
 private:
-    struct Line
+    struct StoredLines : LineSource
     {
-        QString first;
-        QString second; // null for a line given whole
+        struct Line
+        {
+            QString first;
+            QString second; // null for a line given whole
+        };
+        std::deque<Line> lines;
+        QString joiner;
+        int lineCount() const override { return int(lines.size()); }
+        QString lineAt(int row) const override
+        {
+            const Line &line = lines.at(std::size_t(row));
+            return line.second.isNull() ? line.first : line.first + joiner + line.second;
+        }
     };
-    [[nodiscard]] QString textOf(const Line &line) const
-    {
-        return line.second.isNull() ? line.first : line.first + m_joiner + line.second;
-    }
+    // What a screen reader is yet to be told, one notice per refresh at most.
+    enum Notice : unsigned { LinesChanged = 1, SelectionMoved = 2 };
+
     void refresh();
+    void tellReader();
+    void noteChange(unsigned notice);
     [[nodiscard]] int visibleRows() const;
     void ensureVisible(int row);
 
-    std::deque<Line> m_lines;
-    QString m_joiner;
+    StoredLines m_stored;
+    const LineSource *m_source = &m_stored;
     int m_current = -1;
-    RepaintPacer m_pacer{this, [this] { refresh(); }};
+    qint64 m_addedAtTop = 0;
+    quint64 m_epoch = 0;
+    unsigned m_notices = 0;
+    RepaintPacer m_pacer{this, [this] {
+        refresh();
+        if (m_notices)
+            tellReader();
+    }};
 };

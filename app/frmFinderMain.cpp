@@ -6,11 +6,11 @@
 #include "LineListBox.h"
 #include "Messages.h"
 #include "SearchRun.h"
-#include "StatusLine.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 
@@ -95,6 +95,7 @@ void frmFinderMain::cmdStart_Click()
             throw;
         }
         m_running = false;
+        m_statusPacer.flush();
         if (m_closing)
             close();
     });
@@ -131,23 +132,28 @@ void frmFinderMain::enterRunning()
 
 void frmFinderMain::leaveRunning()
 {
+    m_statusPacer.flush();
     cmdStart->setEnabled(true);
     cmdStop->setVisible(false);
 }
 
-QString frmFinderMain::statusText() const
-{
-    return lblStatus->text();
-}
-
 void frmFinderMain::setStatus(const QString &text)
 {
-    lblStatus->setText(text);
+    m_statusText = text;
+    m_statusPacer.changed();
 }
 
 void frmFinderMain::setStatusB(const QString &text)
 {
-    lblStatusB->setText(text);
+    m_statusBText = text;
+    m_statusPacer.changed();
+}
+
+void frmFinderMain::showStatus()
+{
+    // QLabel passes over a text it already shows, so an unchanged line costs no notice.
+    lblStatus->setText(m_statusText);
+    lblStatusB->setText(m_statusBText);
 }
 
 void frmFinderMain::insertFileLine(const QString &line)
@@ -157,8 +163,7 @@ void frmFinderMain::insertFileLine(const QString &line)
 
 void frmFinderMain::equalLinesAdded(int added)
 {
-    for (int row = added - 1; row >= 0; --row)
-        lstEqual->insertTop(m_state.Equal.lineAt(row));
+    lstEqual->sourceInsertedAtTop(added);
 }
 
 void frmFinderMain::clearDestined()
@@ -173,6 +178,8 @@ void frmFinderMain::appendDestined(const QString &line)
 
 void frmFinderMain::showMessage(const QString &text)
 {
+    // The box stops the run: the status lines say where it stands while it is up.
+    m_statusPacer.flush();
     Messages::show(this, text);
 }
 

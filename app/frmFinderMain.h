@@ -1,6 +1,7 @@
 // The program's one window: a folder to search, the search run's lists, and its commands.
 #pragma once
 
+#include "RepaintPacer.h"
 #include "SearchHost.h"
 #include "SearchState.h"
 
@@ -13,7 +14,6 @@ class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
-class StatusLine;
 
 class frmFinderMain : public QWidget, private SearchHost
 {
@@ -24,6 +24,9 @@ public:
 
     [[nodiscard]] const SearchState &state() const { return m_state; }
     [[nodiscard]] bool isRunning() const { return m_running; }
+    // The status lines' texts as the run has them now; the labels show them a little later.
+    [[nodiscard]] QString statusText() const override { return m_statusText; }
+    [[nodiscard]] QString statusBText() const { return m_statusBText; }
 
     // What happens after an error has been shown; the program ends unless a test says
     // otherwise.
@@ -46,13 +49,13 @@ private:
     void buildLayout();
     void connectCommands();
     void guarded(const std::function<void()> &handler);
+    void showStatus();
 
     // SearchHost
     QString folderText() const override;
     bool subFoldersTicked() const override;
     void enterRunning() override;
     void leaveRunning() override;
-    QString statusText() const override;
     void setStatus(const QString &text) override;
     void setStatusB(const QString &text) override;
     void insertFileLine(const QString &line) override;
@@ -67,6 +70,10 @@ private:
     bool m_running = false;
     bool m_closing = false;
     bool m_unloaded = false;
+    QString m_statusText;
+    QString m_statusBText;
+    // Every label text sent to a screen reader is a message on the bus: a few a second will do.
+    RepaintPacer m_statusPacer{this, [this] { showStatus(); }};
 
     QLabel *Label1 = nullptr;
     QLineEdit *txtPath = nullptr;
@@ -77,10 +84,10 @@ private:
     LineListBox *lstFiles = nullptr;
     QLabel *Label3 = nullptr;
     LineListBox *lstEqual = nullptr;
-    StatusLine *lblStatus = nullptr;
+    QLabel *lblStatus = nullptr;
     QPushButton *cmdStop = nullptr;
     QLabel *Label4 = nullptr;
     LineListBox *lstDestined = nullptr;
     QPushButton *cmdKillDestined = nullptr;
-    StatusLine *lblStatusB = nullptr;
+    QLabel *lblStatusB = nullptr;
 };

@@ -2,7 +2,6 @@
 #include "frmFinderMain.h"
 
 #include "LineListBox.h"
-#include "StatusLine.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -51,6 +50,15 @@ QLabel *caption(QWidget *window, const char *name, const QString &text, const QR
     return label;
 }
 
+// A status line: plain text whatever a file name holds, cut at its right edge.
+QLabel *statusLine(QWidget *window, const char *name, const QRect &geometry)
+{
+    auto *label = place<QLabel>(window, name, geometry);
+    label->setTextFormat(Qt::PlainText);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    return label;
+}
+
 } // namespace
 
 void frmFinderMain::buildLayout()
@@ -68,14 +76,15 @@ void frmFinderMain::buildLayout()
     lstFiles = place<LineListBox>(this, "lstFiles", twips(960, 1560, 5175, 1035));
     Label3 = caption(this, "Label3", QStringLiteral("Equal:"), twips(120, 2760, 615, 255), false);
     lstEqual = place<LineListBox>(this, "lstEqual", twips(960, 2760, 5175, 1230));
-    lstEqual->setJoiner(EqualSeparator);
-    lblStatus = place<StatusLine>(this, "lblStatus", twips(2640, 900, 3495, 255));
+    // Its lines are worked out from the groups they came from, never stored one by one.
+    lstEqual->setSource(&m_state.Equal);
+    lblStatus = statusLine(this, "lblStatus", twips(2640, 900, 3495, 255));
     cmdStop = button(this, "cmdStop", QStringLiteral("X"), twips(240, 840, 375, 375));
     cmdStop->hide();
     Label4 = caption(this, "Label4", QStringLiteral("Obsolete:"), twips(120, 4200, 675, 195), true);
     lstDestined = place<LineListBox>(this, "lstDestined", twips(960, 4200, 5175, 1425));
     cmdKillDestined = button(this, "cmdKillDestined", QStringLiteral("KILL"), twips(120, 4440, 735, 375));
-    lblStatusB = place<StatusLine>(this, "lblStatusB", twips(2640, 1200, 3495, 255));
+    lblStatusB = statusLine(this, "lblStatusB", twips(2640, 1200, 3495, 255));
 
     // What a screen reader says: each caption names the field beside it, and the buttons
     // whose captions are symbols get names that say what they do.
@@ -92,8 +101,9 @@ void frmFinderMain::buildLayout()
     lstEqual->setAccessibleName(QStringLiteral("Equal"));
     lstDestined->setAccessibleName(QStringLiteral("Obsolete"));
     cmdKillDestined->setAccessibleName(QStringLiteral("Move obsolete files to the trash"));
-    lblStatus->setAccessibleName(QStringLiteral("Search status"));
-    lblStatusB->setAccessibleName(QStringLiteral("Loading status"));
+    // The status lines' name is their text, which a reader speaks as it changes.
+    lblStatus->setAccessibleDescription(QStringLiteral("Search status"));
+    lblStatusB->setAccessibleDescription(QStringLiteral("Loading status"));
 
     // Hidden and disabled controls are passed over, so the stop button takes its turn
     // only while a search shows it.

@@ -2,7 +2,6 @@
 #include "EventPump.h"
 #include "LineListBox.h"
 #include "Messages.h"
-#include "StatusLine.h"
 #include "frmFinderMain.h"
 
 #include <QApplication>
@@ -118,8 +117,6 @@ int main(int argc, char *argv[])
     // Where the time and the memory go: when each phase of the run starts, told by the status
     // line, and where the longest pause ended. Cheap enough to leave on: one look each time
     // the event loop runs.
-    const auto *lblStatus = control<StatusLine>(*window, "lblStatus");
-    const auto *lblStatusB = control<StatusLine>(*window, "lblStatusB");
     const QString phaseStarts[] = {QStringLiteral("Reading file"), QStringLiteral("Comparing group")};
     qint64 phaseNs[] = {-1, -1};
     double phaseRss[] = {0, 0};
@@ -131,10 +128,10 @@ int main(int argc, char *argv[])
         const qint64 gap = sinceHook.nsecsElapsed();
         if (gap > longestNs) {
             longestNs = gap;
-            longestWhere = lblStatus->text() + QStringLiteral(" | ") + lblStatusB->text();
+            longestWhere = window->statusText() + QStringLiteral(" | ") + window->statusBText();
         }
         for (int next = phase; next < 2; ++next) {
-            if (lblStatus->text().startsWith(phaseStarts[next])) {
+            if (window->statusText().startsWith(phaseStarts[next])) {
                 phaseNs[next] = clock.nsecsElapsed();
                 phaseRss[next] = residentMegabytes();
                 phase = next + 1;

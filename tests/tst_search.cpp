@@ -2,7 +2,6 @@
 #include "frmFinderMain.h"
 
 #include "EventPump.h"
-#include "StatusLine.h"
 #include "TestDir.h"
 #include "WindowDriver.h"
 
@@ -359,9 +358,8 @@ private slots:
             QVERIFY(QFile::setPermissions(troubled, {}));
 
         Finder f;
-        const auto *status = control<StatusLine>(f.window, "lblStatus");
         if (trouble == 'v')
-            Finder::actOnce([status] { return status->text().startsWith("Comparing group"); },
+            Finder::actOnce([&f] { return f.window.statusText().startsWith("Comparing group"); },
                             [troubled] { QVERIFY(QFile::remove(troubled)); });
         QString visible = troubled;
         visible.replace('\n', "\\n").replace('\r', "\\r");

@@ -1,11 +1,14 @@
-// The window as a user meets it: its layout, the Tab key, its states, its scratch folder, its errors.
-#include "StatusLine.h"
+// The window as a user meets it: its layout, the keys, a screen reader's view, its states,
+// its scratch folder, its errors.
 #include "TestDir.h"
 #include "WindowDriver.h"
 
+#include <QAccessible>
+#include <QHelpEvent>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QToolTip>
 
 #include <sys/stat.h>
 
@@ -84,10 +87,13 @@ private slots:
         QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join(QStringLiteral("; "))));
     }
 
-    // A first search, over an empty folder: the keys, the buttons and the status as it goes.
+    // A first search, stopped by two clicks that act as one, and a second: the keys, the
+    // buttons as they go, and then what a screen reader and the keyboard find.
     void firstRun()
     {
         TestDir dir;
+        for (const char *name : {"<i>1", "<i>2", "<h1>3"})
+            dir.createFile(QString::fromLatin1(name), "same");
         frmFinderMain window;
         window.show();
         QVERIFY(QTest::qWaitForWindowActive(&window));
@@ -99,6 +105,7 @@ private slots:
                                           "lstDestined", "cmdKillDestined", "txtPath"}));
 
         QStringList runningChain;
+        bool armed = true;
         QList<bool> whileShowing; // start enabled, stop visible, running
         MessageCatcher catcher([&](const QString &) {
             whileShowing = {start->isEnabled(), stop->isVisible(), window.isRunning()};
@@ -106,57 +113,57 @@ private slots:
         ScopedHook hook([&] {
             if (runningChain.isEmpty() && window.isRunning())
                 runningChain = tabChain(path);
+            if (window.state().LoadCount == 1 && std::exchange(armed, false))
+                click(window, "cmdStop"), click(window, "cmdStop");
         });
         QTest::keyClicks(path, dir.path());
         QTest::keyClick(path, Qt::Key_Return);
         QTest::keyClick(path, Qt::Key_Escape);
         QCOMPARE(catcher.texts, QStringList());
-        QCOMPARE(control<StatusLine>(window, "lblStatus")->text(), QString());
+        QCOMPARE(window.statusText(), QString());
 
         click(window, "cmdStart");
         QCOMPARE(runningChain, (QStringList{"txtPath", "chkSubDirs", "cmdBrowse1", "lstFiles", "lstEqual", "cmdStop",
                                             "lstDestined", "cmdKillDestined", "txtPath"}));
-        QCOMPARE(catcher.texts, QStringList{"DONE!"});
-        QCOMPARE(whileShowing, (QList<bool>{false, true, true}));
-        QVERIFY(start->isEnabled() && stop->isHidden() && !window.isRunning());
-        QCOMPARE(control<StatusLine>(window, "lblStatus")->text(), QStringLiteral("Searching for files..."));
-    }
-
-    void stopClearsItsFlag_data()
-    {
-        QTest::addColumn<int>("clicks");
-        QTest::newRow("one click") << 1;
-        QTest::newRow("two clicks") << 2;
-    }
-
-    void stopClearsItsFlag()
-    {
-        QFETCH(int, clicks);
-        TestDir dir;
-        for (const char *bytes : {"alpha", "bravo!", "charlie"})
-            for (const char *copy : {"1", "2"})
-                dir.createFile(QString::fromLatin1(bytes) + copy, bytes);
-        frmFinderMain window;
-        MessageCatcher catcher;
-        bool armed = true;
-        ScopedHook hook([&] {
-            if (window.state().LoadCount >= 1 && std::exchange(armed, false))
-                for (int i = 0; i < clicks; ++i)
-                    click(window, "cmdStop");
-        });
-        startSearch(window, dir.path());
-        // Stopped at the first load, the first group ends after its first inner pass.
         QCOMPARE(catcher.texts, QStringList{"Canceled!"});
-        QCOMPARE(lines(window, "lstDestined").size(), 0);
-        QVERIFY(!window.state().StopRequested);
-
-        // The flag was cleared: the next run goes to its end.
+        QCOMPARE(whileShowing, (QList<bool>{false, true, true}));
+        QVERIFY(start->isEnabled() && stop->isHidden() && !window.isRunning() && !window.state().StopRequested);
         click(window, "cmdStart");
         QCOMPARE(catcher.texts, (QStringList{"Canceled!", "DONE!"}));
-        QCOMPARE(lines(window, "lstDestined").size(), 3);
+
+        const auto reader = [&](const char *name) {
+            return QAccessible::queryAccessibleInterface(control<QWidget>(window, name));
+        };
+        QVERIFY(window.statusText().startsWith(QStringLiteral("Comparing")) && !window.statusBText().isEmpty());
+        QCOMPARE(reader("lblStatus")->text(QAccessible::Name), window.statusText());
+        QCOMPARE(reader("lblStatusB")->text(QAccessible::Name), window.statusBText());
+        for (const char *name : {"lstFiles", "lstEqual", "lstDestined"}) {
+            auto *list = control<LineListBox>(window, name);
+            QAccessibleInterface *read = reader(name);
+            const QStringList shown = lines(window, name);
+            QVERIFY(read->role() == QAccessible::List && !shown.isEmpty());
+            QCOMPARE(read->childCount(), shown.size());
+            // The keyboard: the last line, and Enter on it.
+            list->setFocus();
+            QTest::keyClick(list, Qt::Key_End);
+            QTest::keyClick(list, Qt::Key_Return);
+            QAccessibleInterface *last = read->child(int(shown.size()) - 1);
+            QCOMPARE(last->text(QAccessible::Name), shown.last());
+            QVERIFY(last->state().selected && last->state().focused && !read->child(0)->state().selected);
+            QCOMPARE(read->tableInterface()->selectedRows(), QList<int>{int(shown.size()) - 1});
+            // A tooltip shows a whole line, never as markup.
+            QHelpEvent tip(QEvent::ToolTip, QPoint(5, 5), list->viewport()->mapToGlobal(QPoint(5, 5)));
+            QApplication::sendEvent(list->viewport(), &tip);
+            QVERIFY2(QToolTip::text().contains(list->line(list->rowAt(5)).toHtmlEscaped()),
+                     qPrintable(QToolTip::text()));
+        }
+        // Enter shows a line as a double-click does, in the two lists that have that command.
+        const QStringList shown = {lines(window, "lstFiles").last(), lines(window, "lstEqual").last()};
+        QCOMPARE(catcher.texts, QStringList({"Canceled!", "DONE!"}) + shown);
     }
 
-    void workspacePrivateAndOwn()
+    // The scratch folder: private, one per window, gone on closing, and an error when it fails.
+    void workspace()
     {
         const QString runtime = QRegularExpression::escape(qEnvironmentVariable("XDG_RUNTIME_DIR"));
         const QRegularExpression inProgramFolder(QStringLiteral("^%1/tst_window/[0-9a-f]{32}$").arg(runtime));
@@ -185,25 +192,18 @@ private slots:
         QVERIFY(!QFileInfo::exists(mine));
         first.reset();
         QVERIFY(QFileInfo(theirs).isDir());
-    }
 
-    void errorEndsTheProgram()
-    {
+        // A scratch folder that cannot take the size buckets is an error, which ends the program.
+        int ended = 0;
+        frmFinderMain::setFatalHandler([&] { ++ended; });
         TestDir dir;
         dir.createFile(QStringLiteral("one"), "1");
-        for (const bool removed : {true, false}) {
-            int ended = 0;
-            frmFinderMain::setFatalHandler([&] { ++ended; });
-            frmFinderMain window;
-            MessageCatcher catcher;
-            const QString work = window.state().WorkFolder;
-            QVERIFY(removed ? QDir(work).removeRecursively()
-                            : QFile::setPermissions(work, QFile::ReadOwner | QFile::ExeOwner));
-            startSearch(window, dir.path());
-            QVERIFY2(catcher.texts.size() == 1 && catcher.texts.first().startsWith(QStringLiteral("Error: ")),
-                     qPrintable(catcher.texts.join(QLatin1Char('|'))));
-            QCOMPARE(ended, 1);
-        }
+        MessageCatcher catcher;
+        QVERIFY(QFile::setPermissions(theirs, QFile::ReadOwner | QFile::ExeOwner));
+        startSearch(second, dir.path());
+        QVERIFY2(catcher.texts.size() == 1 && catcher.texts.first().startsWith(QStringLiteral("Error: ")),
+                 qPrintable(catcher.texts.join(QLatin1Char('|'))));
+        QCOMPARE(ended, 1);
     }
 };
 

@@ -1,0 +1,223 @@
+// A LineListBox as a screen reader reads it: a list with one child per line, as Qt's own list
+// views show themselves. A line's object is made only when asked for and kept in a cache of
+// bounded size, so that a reader walking a list of millions of lines cannot make us keep
+// an object for each.
+#include "LineListAccessible.h"
+
+#include "LineListBox.h"
+
+#include <QAccessibleWidget>
+#include <QPointer>
+#include <QScrollBar>
+
+#include <deque>
+#include <unordered_map>
+
+namespace {
+
+// Enough for every line a reader shows or speaks at a time, with ample room to walk back.
+constexpr std::size_t CachedLines = 4096;
+
+// One line. It follows its line as lines are added at the top, and falls invalid when the
+// list is reset or its line is gone.
+class LineAccessible : public QAccessibleInterface
+{
+public:
+    LineAccessible(LineListBox *box, quint64 epoch, qint64 key) : m_box(box), m_epoch(epoch), m_key(key) {}
+
+    [[nodiscard]] const LineListBox *box() const { return m_box; }
+    [[nodiscard]] int row() const
+    {
+        if (!m_box || m_box->epoch() != m_epoch)
+            return -1;
+        const qint64 row = m_key + m_box->addedAtTop();
+        return row >= 0 && row < m_box->count() ? int(row) : -1;
+    }
+
+    bool isValid() const override { return row() >= 0; }
+    QObject *object() const override { return nullptr; }
+    QWindow *window() const override { return m_box ? m_box->window()->windowHandle() : nullptr; }
+    QAccessibleInterface *parent() const override { return QAccessible::queryAccessibleInterface(m_box.data()); }
+    QAccessibleInterface *child(int) const override { return nullptr; }
+    int childCount() const override { return 0; }
+    int indexOfChild(const QAccessibleInterface *) const override { return -1; }
+    QAccessibleInterface *childAt(int, int) const override { return nullptr; }
+    QAccessible::Role role() const override { return QAccessible::ListItem; }
+    void setText(QAccessible::Text, const QString &) override {}
+
+    QString text(QAccessible::Text type) const override
+    {
+        const int at = row();
+        return type == QAccessible::Name && at >= 0 ? m_box->line(at) : QString();
+    }
+
+    QRect rect() const override
+    {
+        const int at = row();
+        const QRect local = at >= 0 ? m_box->rowRect(at) : QRect();
+        return local.isEmpty() ? QRect() : QRect(m_box->viewport()->mapToGlobal(local.topLeft()), local.size());
+    }
+
+    QAccessible::State state() const override
+    {
+        QAccessible::State state;
+        const int at = row();
+        if (at < 0) {
+            state.invalid = true;
+            return state;
+        }
+        state.selectable = true;
+        state.focusable = true;
+        state.selected = at == m_box->currentRow();
+        state.focused = state.selected && m_box->hasFocus();
+        state.offscreen = m_box->rowRect(at).isEmpty();
+        return state;
+    }
+
+private:
+    QPointer<LineListBox> m_box;
+    quint64 m_epoch;
+    qint64 m_key; // the row it had, less the lines then added at the top
+};
+
+// The list itself, with the table interface of one column through which Qt's list views
+// tell the selection.
+class LineListAccessible : public QAccessibleWidget, public QAccessibleTableInterface
+{
+public:
+    explicit LineListAccessible(LineListBox *box) : QAccessibleWidget(box, QAccessible::List) {}
+    ~LineListAccessible() override { releaseLines(); }
+
+    [[nodiscard]] LineListBox *box() const { return static_cast<LineListBox *>(widget()); }
+
+    void *interface_cast(QAccessible::InterfaceType type) override
+    {
+        if (type == QAccessible::TableInterface)
+            return static_cast<QAccessibleTableInterface *>(this);
+        return QAccessibleWidget::interface_cast(type);
+    }
+
+    int childCount() const override { return box()->count(); }
+
+    QAccessibleInterface *child(int index) const override
+    {
+        LineListBox *list = box();
+        if (index < 0 || index >= list->count())
+            return nullptr;
+        if (m_epoch != list->epoch()) {
+            releaseLines();
+            m_epoch = list->epoch();
+        }
+        const qint64 key = index - list->addedAtTop();
+        if (const auto found = m_ids.find(key); found != m_ids.end())
+            return QAccessible::accessibleInterface(found->second);
+        const QAccessible::Id id = QAccessible::registerAccessibleInterface(new LineAccessible(list, m_epoch, key));
+        m_ids.emplace(key, id);
+        m_made.push_back(key);
+        while (m_made.size() > CachedLines) {
+            // The oldest goes; a reader that still holds it finds it gone and asks again.
+            QAccessible::deleteAccessibleInterface(m_ids.at(m_made.front()));
+            m_ids.erase(m_made.front());
+            m_made.pop_front();
+        }
+        return QAccessible::accessibleInterface(id);
+    }
+
+    int indexOfChild(const QAccessibleInterface *child) const override
+    {
+        const auto *line = dynamic_cast<const LineAccessible *>(child);
+        return line && line->box() == box() ? line->row() : -1;
+    }
+
+    QAccessibleInterface *childAt(int x, int y) const override
+    {
+        const QPoint at = box()->viewport()->mapFromGlobal(QPoint(x, y));
+        if (!box()->viewport()->rect().contains(at))
+            return nullptr;
+        return child(box()->rowAt(at.y()));
+    }
+
+    QAccessibleInterface *focusChild() const override
+    {
+        if (box()->hasFocus() && box()->currentRow() >= 0)
+            return child(box()->currentRow());
+        return QAccessibleWidget::focusChild();
+    }
+
+    // One column; the current line is the one selected row.
+    QAccessibleInterface *caption() const override { return nullptr; }
+    QAccessibleInterface *summary() const override { return nullptr; }
+    QAccessibleInterface *cellAt(int row, int column) const override { return column == 0 ? child(row) : nullptr; }
+    int selectedCellCount() const override { return box()->currentRow() >= 0 ? 1 : 0; }
+    QList<QAccessibleInterface *> selectedCells() const override
+    {
+        if (QAccessibleInterface *line = child(box()->currentRow()))
+            return {line};
+        return {};
+    }
+    QString columnDescription(int) const override { return {}; }
+    QString rowDescription(int) const override { return {}; }
+    int selectedColumnCount() const override { return 0; }
+    int selectedRowCount() const override { return selectedCellCount(); }
+    int columnCount() const override { return 1; }
+    int rowCount() const override { return box()->count(); }
+    QList<int> selectedColumns() const override { return {}; }
+    QList<int> selectedRows() const override
+    {
+        if (box()->currentRow() >= 0)
+            return {box()->currentRow()};
+        return {};
+    }
+    bool isColumnSelected(int) const override { return false; }
+    bool isRowSelected(int row) const override { return row >= 0 && row == box()->currentRow(); }
+    bool selectRow(int row) override
+    {
+        if (row < 0 || row >= box()->count())
+            return false;
+        box()->setCurrentRow(row);
+        return true;
+    }
+    bool selectColumn(int) override { return false; }
+    bool unselectRow(int row) override
+    {
+        if (!isRowSelected(row))
+            return false;
+        box()->setCurrentRow(-1);
+        return true;
+    }
+    bool unselectColumn(int) override { return false; }
+    // The lines' objects follow the box's own count of lines added at the top and of resets.
+    void modelChange(QAccessibleTableModelChangeEvent *) override {}
+
+private:
+    void releaseLines() const
+    {
+        for (const auto &[key, id] : m_ids)
+            QAccessible::deleteAccessibleInterface(id);
+        m_ids.clear();
+        m_made.clear();
+    }
+
+    mutable quint64 m_epoch = 0;
+    mutable std::unordered_map<qint64, QAccessible::Id> m_ids;
+    mutable std::deque<qint64> m_made; // oldest first
+};
+
+QAccessibleInterface *lineListFactory(const QString &key, QObject *object)
+{
+    if (key == QLatin1String("LineListBox"))
+        if (auto *box = qobject_cast<LineListBox *>(object))
+            return new LineListAccessible(box);
+    return nullptr;
+}
+
+} // namespace
+
+void installLineListAccessibility()
+{
+    static const bool installed = [] {
+        QAccessible::installFactory(lineListFactory);
+        return true;
+    }();
+    Q_UNUSED(installed);
+}
