@@ -347,6 +347,8 @@ void GroupContent::examine(const std::vector<DiskFile> &files, qint64 size, cons
     QHash<QPair<dev_t, ino_t>, int> known;
     int open = 0;
     for (std::size_t p = 0; p < n; ++p) {
+        if (breathe)
+            breathe();
         if (files[p].path.isEmpty())
             continue;
         const QByteArray path = QFile::encodeName(files[p].path);
