@@ -52,16 +52,16 @@ void LineListBox::sourceReset()
     noteChange(LinesChanged);
 }
 
-void LineListBox::insertTop(const QString &line, const QString &second)
+void LineListBox::insertTop(const QString &line)
 {
-    m_stored.lines.push_front({line, second});
+    m_stored.lines.push_front(line);
     sourceInsertedAtTop(1);
 }
 
 void LineListBox::append(const QString &line)
 {
     // Lines below the others move no line's row: nothing to shift.
-    m_stored.lines.push_back({line, {}});
+    m_stored.lines.push_back(line);
     noteChange(LinesChanged);
 }
 

@@ -24,10 +24,8 @@ public:
     void sourceInsertedAtTop(int added);
     void sourceReset();
 
-    // The box's own stored lines. A line may be given in two parts, which the box joins with
-    // its joiner when the line is shown or read: pair lines then share their paths.
-    void setJoiner(const QString &joiner) { m_stored.joiner = joiner; }
-    void insertTop(const QString &line, const QString &second = {});
+    // The box's own stored lines.
+    void insertTop(const QString &line);
     void append(const QString &line);
     void clear();
 
@@ -65,19 +63,9 @@ protected:
 private:
     struct StoredLines : LineSource
     {
-        struct Line
-        {
-            QString first;
-            QString second; // null for a line given whole
-        };
-        std::deque<Line> lines;
-        QString joiner;
+        std::deque<QString> lines;
         int lineCount() const override { return int(lines.size()); }
-        QString lineAt(int row) const override
-        {
-            const Line &line = lines.at(std::size_t(row));
-            return line.second.isNull() ? line.first : line.first + joiner + line.second;
-        }
+        QString lineAt(int row) const override { return lines.at(std::size_t(row)); }
     };
     // What a screen reader is yet to be told, one notice per refresh at most.
     enum Notice : unsigned { LinesChanged = 1, SelectionMoved = 2 };
