@@ -61,7 +61,7 @@ std::pair<QStringList, QStringList> walk(const QString &folder, bool includeSubF
     seeker.Pattern = QStringLiteral("*.*");
     seeker.IncludeSubFolders = includeSubFolders;
     seeker.FoundFile = [&found](const QString &name, const QString &path) { found.append(path + name); };
-    seeker.SkippedEntry = [&skipped](const QString &path) { skipped.append(path); };
+    seeker.SkippedEntry = [&skipped](const QString &path, bool) { skipped.append(path); };
     seeker.Search(0, 0, 0, 0);
     return {found, skipped};
 }
