@@ -306,6 +306,7 @@ void FileSeeker::Search(int, int, int, int)
             chain.pop_back();
             continue;
         }
+        pace();
         const Entry &sub = top.folders[top.next++];
         QString name;
         const bool named = decoded(sub.name, name);
