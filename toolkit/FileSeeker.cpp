@@ -271,7 +271,7 @@ void FileSeeker::Search(int, int, int, int)
 
         sortByName(files);
         QString name;
-        for (const Entry &entry : files) {
+        for (Entry &entry : files) {
             pace();
             if (!decoded(entry.name, name)) {
                 skipped(path + name, false);
@@ -279,6 +279,7 @@ void FileSeeker::Search(int, int, int, int)
                 m_found = entry.found;
                 FoundFile(name, path);
             }
+            entry.name = QByteArray(); // freed as it goes, not all at once after a huge folder
         }
         if (folders.empty())
             return false;
