@@ -197,7 +197,8 @@ void FileSeeker::Search(int, int, int, int)
     const Identity trash = userTrash();
     QSet<Identity> visited; // a bind mount can bring a folder back below itself
 
-    // The names from the top of the file system down to the folder being walked.
+    // The names from the top of the file system down to the folder being walked, after two
+    // empty ones, so that every folder has a parent and grandparent name to be judged by.
     std::vector<QByteArray> chain{QByteArray(), QByteArray()};
     const auto keptForRecovery = [&](const QByteArray &name, const Identity &id) {
         return (trash.inode != 0 && id == trash) || isRecoveryFolder(name, chain.back(), chain[chain.size() - 2]);

@@ -41,8 +41,9 @@ public:
     // sub-folders, so a folder always gives the same order. The numbers carry no meaning here.
     //
     // Folders that hold copies kept for recovery (trash folders, snapshots) and folders
-    // marked with ScratchTag are not entered, nor reported: a copy there must never be the
-    // one kept while the live file goes. This holds for the folder searched and its ancestors too.
+    // holding a cache directory tag that names Samelyn (as ScratchTag does) are neither
+    // entered nor reported: a copy there must never be the one kept while the live file
+    // goes. A folder searched that lies inside one of them gives nothing either.
     void Search(int, int, int, int);
 
     // The cache directory tag that marks this program's scratch folders: a file of this
