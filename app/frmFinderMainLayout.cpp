@@ -42,10 +42,11 @@ QLabel *caption(QWidget *window, const char *name, const QString &text, const QR
     label->setTextFormat(Qt::PlainText);
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     if (fitToCaption) {
-        // The caption's own size, but never into the column where the fields begin: the
-        // desktop's font may be wider than the one this layout was drawn for.
+        // The caption's own size, but never into the column where the fields begin nor below
+        // its stored height, onto the control under it: the desktop's font may be larger than
+        // the one this layout was drawn for.
         const int room = 960 / 15 - geometry.left();
-        label->resize(std::min(label->sizeHint().width(), room), label->sizeHint().height());
+        label->resize(std::min(label->sizeHint().width(), room), std::min(label->sizeHint().height(), geometry.height()));
     }
     return label;
 }

@@ -3,10 +3,43 @@
 
 #include "CommonTools.h"
 #include "EventPump.h"
+#include "FileSeeker.h"
 #include "SystemTools.h"
+#include "ToolkitError.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QFileInfo>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+// Marks the folder above every window's workspace, so that no search, whichever window or
+// user runs it, compares or trashes another window's bucket files. In a workspace itself the
+// tag would count as a bucket file.
+void tagScratchFolder(const QString &folder)
+{
+    const int dir = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const int fd = dir < 0 ? -1
+                           : ::openat(dir, FileSeeker::ScratchTagName,
+                                      O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const int error = errno;
+    if (dir >= 0)
+        ::close(dir);
+    if (fd < 0 && dir >= 0 && error == EEXIST)
+        return; // another window, or an earlier run, tagged it
+    const std::size_t size = std::strlen(FileSeeker::ScratchTag);
+    const bool written = fd >= 0 && ::write(fd, FileSeeker::ScratchTag, size) == ssize_t(size);
+    if (fd >= 0 && ::close(fd) == 0 && written)
+        return;
+    throw ToolkitError(QStringLiteral("Could not mark the folder for temporary files: ") + folder);
+}
+
+} // namespace
 
 void frmFinderMain::Form_Load()
 {
@@ -20,6 +53,7 @@ void frmFinderMain::Form_Load()
     // instance's own folder must be new, so that nobody can have prepared it for us.
     CommonTools &common = CommonTools::instance();
     common.CreateFolderPath(base + QLatin1Char('/') + program);
+    tagScratchFolder(base + QLatin1Char('/') + program);
     common.CreatePrivateFolder(m_state.WorkFolder);
 }
 

@@ -177,7 +177,7 @@ void SearchRun::gather(const QString &folder)
     m_state.ImageSeek = std::make_unique<FileSeeker>();
     FileSeeker &seeker = *m_state.ImageSeek;
     seeker.FoundFile = [this](const QString &FileName, const QString &Path) { ImageSeek_FoundFile(FileName, Path); };
-    seeker.SkippedEntry = [this](const QString &path) { leaveOut(path); };
+    seeker.SkippedEntry = [this](const QString &path, bool isFolder) { leaveOut(path, isFolder); };
     seeker.Yield = [this] { m_host.yield(); };
     if (m_host.subFoldersTicked())
         seeker.IncludeSubFolders = true;

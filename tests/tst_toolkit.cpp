@@ -1,16 +1,15 @@
 // Tests of the toolkit: percentages, file contents, the folder walk and the file-system services.
 #include "CommonTools.h"
+#include "frmFinderMain.h"
 #include "FileSeeker.h"
 #include "FileText.h"
 #include "SystemTools.h"
 #include "TestDir.h"
-#include "TextList.h"
 #include "ToolkitError.h"
 
+#include <QElapsedTimer>
 #include <QRandomGenerator>
-#include <QRegularExpression>
 #include <QScopeGuard>
-#include <QStandardPaths>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -52,16 +51,23 @@ ToolkitError::Kind loadFailure(const QString &path)
     return ToolkitError::Kind::General; // loaded: no kind a test expects
 }
 
-// The files the seeker reports (path + name) and the entries it skips.
-std::pair<QStringList, QStringList> walk(const QString &folder, bool includeSubFolders)
+// The files the seeker reports (path + name) and the entries it skips. `yield` is handed the
+// files reported so far whenever the seeker yields.
+std::pair<QStringList, QStringList> walk(const QString &folder, bool includeSubFolders,
+                                         const std::function<void(const QStringList &)> &yield = {})
 {
     QStringList found, skipped;
     FileSeeker seeker;
     seeker.Folder = folder;
     seeker.Pattern = QStringLiteral("*.*");
     seeker.IncludeSubFolders = includeSubFolders;
-    seeker.FoundFile = [&found](const QString &name, const QString &path) { found.append(path + name); };
-    seeker.SkippedEntry = [&skipped](const QString &path) { skipped.append(path); };
+    seeker.FoundFile = [&](const QString &name, const QString &path) {
+        found.append(path + name);
+        QElapsedTimer waited; // lets the seeker's yield come due at its next step
+        for (waited.start(); yield && !waited.hasExpired(6);) {}
+    };
+    seeker.SkippedEntry = [&skipped](const QString &path, bool) { skipped.append(path); };
+    seeker.Yield = [&] { if (yield) yield(found); };
     seeker.Search(0, 0, 0, 0);
     return {found, skipped};
 }
@@ -182,30 +188,63 @@ private slots:
         TestDir dir;
         const QString root = dir.createDir("root") + QLatin1Char('/');
         for (const char *name : {"b.txt", "a.txt", "B.txt", "9.txt", "10.txt", "noext", "z.txt", "A/x.txt",
-                                 "A/deep/y.txt", "A/m.txt", "c/c.txt", "c/d/o.txt"})
+                                 "A/deep/y.txt", "A/m.txt", "c/c.txt", "c/d/o.txt",
+                                 // Copies kept for recovery, the home's trash sorting first, and scratch files.
+                                 ".local/share/Trash/files/a.txt", ".Trash-1000/a.txt", ".Trash/a.txt",
+                                 "x/.snapshots/a.txt", "x/.zfs/snapshot/a.txt", "data/Trash/a.txt", "scratch/w/1.tmp"})
             dir.createFile(QStringLiteral("root/") + QLatin1String(name), name);
+        dir.createFile("root/scratch/CACHEDIR.TAG", FileSeeker::ScratchTag);
+        dir.createFile("root/c/CACHEDIR.TAG", "Signature: 8a477f597d28d172789f06886806bc55\n# Another program's\n");
         dir.createDir("root/empty");
         QVERIFY(QFile::link(root + "a.txt", root + "linkToFile"));
-        QVERIFY(QFile::link(dir.createDir("elsewhere"), root + "linkToFolder"));
-        dir.createFile("elsewhere/e.txt");
+        QVERIFY(QFile::link(QFileInfo(dir.createFile("elsewhere/e.txt")).path(), root + "linkToFolder"));
         QVERIFY(makeFifo(root + "pipe"));
         const QByteArray badName = QFile::encodeName(root) + "bad\xff.txt";
         QVERIFY(::close(::open(badName.constData(), O_WRONLY | O_CREAT | O_EXCL, 0600)) == 0);
-        const QByteArray locked = QFile::encodeName(dir.createDir("root/locked"));
-        QVERIFY(::chmod(locked.constData(), 0) == 0);
-        const auto cleanUp = qScopeGuard([&] { ::unlink(badName.constData()); }); // a name Qt cannot give back
+        QVERIFY(::chmod(QFile::encodeName(dir.createDir("root/locked")).constData(), 0) == 0);
+        // The user's trash is known by identity, here behind a linked data folder.
+        const QByteArray dataHome = qgetenv("XDG_DATA_HOME");
+        QVERIFY(QFile::link(root + "data", dir.path("linkedData")) && qputenv("XDG_DATA_HOME", QFile::encodeName(dir.path("linkedData"))));
+        const auto cleanUp = qScopeGuard([&] {
+            ::unlink(badName.constData()); // a name Qt cannot give back
+            dataHome.isNull() ? qunsetenv("XDG_DATA_HOME") : qputenv("XDG_DATA_HOME", dataHome);
+        });
 
         const QStringList topFiles{root + "10.txt", root + "9.txt", root + "B.txt", root + "a.txt",
                                    root + "b.txt", root + "noext", root + "z.txt"};
         const QString bad = root + QFile::decodeName("bad\xff.txt");
-        const auto [flat, flatSkipped] = walk(dir.path("root"), false);
-        QCOMPARE(flat, topFiles);
-        QCOMPARE(flatSkipped, QStringList{bad});
-        const auto [deep, deepSkipped] = walk(dir.path("root"), true);
-        QCOMPARE(deep, topFiles + QStringList({root + "A/m.txt", root + "A/x.txt", root + "A/deep/y.txt",
-                                               root + "c/c.txt", root + "c/d/o.txt"}));
-        QCOMPARE(deepSkipped, (QStringList{bad, root + "locked/"}));
+        QCOMPARE(walk(dir.path("root"), false), std::pair(topFiles, QStringList{bad}));
+        QCOMPARE(walk(dir.path("root"), true),
+                 std::pair(topFiles + QStringList({root + "A/m.txt", root + "A/x.txt", root + "A/deep/y.txt",
+                                                   root + "c/CACHEDIR.TAG", root + "c/c.txt", root + "c/d/o.txt"}),
+                           QStringList{bad, root + "locked/"}));
+        // Searched directly, or below: nothing either.
+        for (const char *inside : {".local/share/Trash/files", ".Trash-1000", "x/.zfs/snapshot", "data/Trash", "scratch/w"})
+            QCOMPARE(walk(root + inside, true), (std::pair<QStringList, QStringList>()));
         QVERIFY(walk("/proc", true).first.isEmpty());
+        // A window's own scratch folders, whichever window made them.
+        frmFinderMain window;
+        QVERIFY(QFile(window.state().WorkFolder + "/0.tmp").open(QIODevice::WriteOnly));
+        QCOMPARE(walk(QFileInfo(window.state().WorkFolder).path(), true), (std::pair<QStringList, QStringList>()));
+    }
+
+    // A sub-folder swapped, after its parent was listed, for a link or another folder: not entered.
+    void seekerSwappedFolder()
+    {
+        for (const bool toLink : {true, false}) {
+            TestDir dir;
+            dir.createFile("t/a.txt");
+            const QString sub = QFileInfo(dir.createFile("t/b/in.txt")).path();
+            const QString outside = QFileInfo(dir.createFile("outside/notes.txt")).path();
+            bool swapped = false;
+            const auto [found, skipped] = walk(dir.path("t"), true, [&](const QStringList &found) {
+                if (!swapped && !found.isEmpty())
+                    swapped = QFile::rename(sub, sub + "-moved") && (toLink ? QFile::link(outside, sub) : QFile::rename(outside, sub));
+            });
+            QVERIFY(swapped);
+            QCOMPARE(found, QStringList{dir.path("t/a.txt")});
+            QCOMPARE(skipped, QStringList{sub + "/"});
+        }
     }
 
     void listFiles()
@@ -222,21 +261,6 @@ private slots:
                  (QStringList{dir.path(".hidden"), dir.path("B"), dir.path("a"), dir.path("b")}));
     }
 
-    void uniqueNameAndSpecialFolder()
-    {
-        SystemTools &tools = SystemTools::instance();
-        const QString name = tools.GetUniqueName();
-        QVERIFY2(QRegularExpression("^[0-9a-f]{32}$").match(name).hasMatch(), qPrintable(name));
-        QVERIFY(tools.GetUniqueName() != name);
-
-        // The program's scratch space: a folder of this user's alone.
-        const QString base = tools.GetSpecialFolder(1003, 0, 0);
-        struct stat st {};
-        QVERIFY(!base.endsWith(QLatin1Char('/')) && ::lstat(QFile::encodeName(base).constData(), &st) == 0);
-        QVERIFY(S_ISDIR(st.st_mode) && (st.st_mode & 077) == 0 && st.st_uid == ::geteuid());
-        QVERIFY_THROWS_EXCEPTION(ToolkitError, (void)tools.GetSpecialFolder(1001, 0, 0));
-    }
-
     void deleteFolderStaysInside()
     {
         TestDir dir;
@@ -248,30 +272,6 @@ private slots:
         SystemTools::instance().DeleteFolder(dir.path("victim"));
         QVERIFY(!QFileInfo::exists(dir.path("victim")));
         QCOMPARE(QFileInfo(kept).size(), 4);
-    }
-
-    void deleteFileTrashes()
-    {
-        TestDir dir;
-        const QString name = SystemTools::instance().GetUniqueName();
-        const QString path = dir.createFile(name, "precious");
-        SystemTools::instance().DeleteFile(path);
-        QVERIFY(!QFileInfo::exists(path));
-        QFile trashed(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/Trash/files/" + name);
-        QVERIFY2(trashed.open(QIODevice::ReadOnly), qPrintable(trashed.fileName()));
-        QCOMPARE(trashed.readAll(), QByteArray("precious"));
-        QVERIFY_THROWS_NO_EXCEPTION(SystemTools::instance().DeleteFile(path)); // already gone: no error
-    }
-
-    void textList()
-    {
-        TextList list;
-        for (const char *text : {"a", "b", "a"})
-            list.append(text);
-        QCOMPARE(list.count(), 3);
-        QCOMPARE((QStringList{list.item(1), list.item(2), list.item(3)}), (QStringList{"a", "b", "a"}));
-        QVERIFY(CommonTools::instance().ListContains(list, "a"));
-        QVERIFY(!CommonTools::instance().ListContains(list, "A") && !list.contains("c"));
     }
 };
 

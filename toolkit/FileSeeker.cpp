@@ -1,23 +1,29 @@
-// Enumerating a folder tree with the POSIX calls, so that links and special files are seen
-// for what they are before anything opens them.
+// Enumerating a folder tree with the POSIX calls, from each folder's descriptor to its
+// sub-folders', so that links and special files are seen for what they are before anything
+// opens them, and a folder swapped for a link during the walk is not entered.
 #include "FileSeeker.h"
 
 #include <QElapsedTimer>
 #include <QFile>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSet>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/magic.h>
-#include <memory>
 #include <sys/stat.h>
 #include <sys/vfs.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace {
+
+constexpr qint64 YieldEveryMs = 5;
 
 // File systems whose files are made up by the kernel: reading them can block or return
 // something other than their stated size, and none holds a user's documents.
@@ -32,33 +38,123 @@ bool isPseudoFileSystem(int fd)
     case DEBUGFS_MAGIC:
     case TRACEFS_MAGIC:
     case SECURITYFS_MAGIC:
+    case SELINUX_MAGIC:
     case CGROUP_SUPER_MAGIC:
     case CGROUP2_SUPER_MAGIC:
     case DEVPTS_SUPER_MAGIC:
     case BPF_FS_MAGIC:
     case PSTOREFS_MAGIC:
+    case EFIVARFS_MAGIC: // deleting a firmware variable can leave a machine unbootable
+    case BINFMTFS_MAGIC:
+    case HUGETLBFS_MAGIC:
+    case NSFS_MAGIC:
+    case PIPEFS_MAGIC:
+    case SOCKFS_MAGIC:
     case 0x62656570: // configfs
     case 0x65735543: // fusectl
     case 0x19800202: // mqueue
-    case 0x6e736673: // nsfs
-    case 0x50495045: // pipefs
-    case 0x534f434b: // sockfs
         return true;
     default:
         return false;
     }
 }
 
-struct DirCloser
+// Folders of copies kept for recovery, by where they sit: a trash below any home (root may
+// search /home), the trash folders of other drives, and snapshots.
+bool isRecoveryFolder(const QByteArray &name, const QByteArray &parent, const QByteArray &grandParent)
 {
-    void operator()(DIR *dir) const { ::closedir(dir); }
+    if (name == ".Trash" || name == ".snapshots")
+        return true;
+    if (name.startsWith(".Trash-") && name.size() > 7
+        && std::all_of(name.begin() + 7, name.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return true;
+    return (name == "Trash" && parent == "share" && grandParent == ".local")
+        || (name == "snapshot" && parent == ".zfs");
+}
+
+// Whether the folder holds this program's scratch tag. Any program may tag its caches; only
+// ours are passed over, since another's may be all a user has of a file.
+bool holdsScratchTag(int folder)
+{
+    const int fd = ::openat(folder, FileSeeker::ScratchTagName, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    char buffer[512];
+    struct stat st {};
+    const ssize_t got = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? ::read(fd, buffer, sizeof buffer) : -1;
+    ::close(fd);
+    const QByteArray text = got > 0 ? QByteArray(buffer, got) : QByteArray();
+    const QByteArray signature = QByteArray(FileSeeker::ScratchTag).left(43);
+    if (!text.startsWith(signature))
+        return false;
+    const QList<QByteArray> lines = text.split('\n');
+    return std::any_of(lines.begin() + 1, lines.end(),
+                       [](const QByteArray &line) { return line.startsWith('#') && line.toLower().contains("samelyn"); });
+}
+
+class UniqueFd
+{
+public:
+    explicit UniqueFd(int fd = -1) : m_fd(fd) {}
+    UniqueFd(UniqueFd &&other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
+    UniqueFd &operator=(UniqueFd &&other) noexcept
+    {
+        std::swap(m_fd, other.m_fd);
+        return *this;
+    }
+    ~UniqueFd()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    [[nodiscard]] int get() const { return m_fd; }
+
+private:
+    int m_fd;
 };
+
+struct Identity
+{
+    quint64 device = 0;
+    quint64 inode = 0;
+    bool operator==(const Identity &) const = default;
+};
+
+size_t qHash(const Identity &id, size_t seed = 0)
+{
+    return qHashMulti(seed, id.device, id.inode);
+}
+
+Identity identityOf(const struct stat &st)
+{
+    return {quint64(st.st_dev), quint64(st.st_ino)};
+}
+
+// The user's own trash, by identity: the data folder may be a link to another drive.
+Identity userTrash()
+{
+    const QByteArray dataHome = qgetenv("XDG_DATA_HOME");
+    const QByteArray base = dataHome.startsWith('/') ? dataHome : qgetenv("HOME") + "/.local/share";
+    struct stat st {};
+    if (::stat((base + "/Trash").constData(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return {};
+    return identityOf(st);
+}
 
 struct Entry
 {
     QByteArray name;
-    bool isFolder;
     FileSeeker::Found found;
+};
+
+// One open folder of the chain being walked: its descriptor, and the sub-folders still to enter.
+struct Level
+{
+    UniqueFd fd;
+    QString path; // ends with "/"
+    quint64 device = 0;
+    std::vector<Entry> folders;
+    std::size_t next = 0;
 };
 
 } // namespace
@@ -74,75 +170,169 @@ void FileSeeker::Search(int, int, int, int)
 
     QElapsedTimer sinceYield;
     sinceYield.start();
-    QSet<QPair<dev_t, ino_t>> visited; // a bind mount can bring a folder back below itself
-
-    auto skipped = [this](const QString &path) {
+    const auto pace = [&] {
+        if (Yield && sinceYield.elapsed() >= YieldEveryMs) {
+            Yield();
+            sinceYield.restart();
+        }
+    };
+    const auto skipped = [this](const QString &path, bool isFolder) {
         if (SkippedEntry)
-            SkippedEntry(path);
+            SkippedEntry(path, isFolder);
+    };
+    // A name that does not survive the way into text and back would name another file.
+    const auto decoded = [](const QByteArray &name, QString &text) {
+        text = QFile::decodeName(name);
+        return QFile::encodeName(text) == name;
+    };
+    const auto sortByName = [&](std::vector<Entry> &entries) {
+        unsigned compared = 0;
+        std::sort(entries.begin(), entries.end(), [&](const Entry &a, const Entry &b) {
+            if ((++compared & 63) == 0)
+                pace();
+            return a.name < b.name;
+        });
     };
 
-    std::vector<QString> pending{root};
-    while (!pending.empty()) {
-        const QString folder = pending.back();
-        pending.pop_back();
+    const Identity trash = userTrash();
+    QSet<Identity> visited; // a bind mount can bring a folder back below itself
 
-        const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (fd < 0) {
-            skipped(folder);
-            continue;
-        }
-        struct stat st {};
-        if (::fstat(fd, &st) != 0 || visited.contains({st.st_dev, st.st_ino}) || isPseudoFileSystem(fd)) {
-            ::close(fd);
-            continue;
-        }
-        visited.insert({st.st_dev, st.st_ino});
-        std::unique_ptr<DIR, DirCloser> dir(::fdopendir(fd));
-        if (!dir) {
-            ::close(fd);
-            skipped(folder);
-            continue;
-        }
+    // The names from the top of the file system down to the folder being walked, after two
+    // empty ones, so that every folder has a parent and grandparent name to be judged by.
+    std::vector<QByteArray> chain{QByteArray(), QByteArray()};
+    const auto keptForRecovery = [&](const QByteArray &name, const Identity &id) {
+        return (trash.inode != 0 && id == trash) || isRecoveryFolder(name, chain.back(), chain[chain.size() - 2]);
+    };
 
-        std::vector<Entry> entries;
-        while (const dirent *e = ::readdir(dir.get())) {
-            const QByteArray name(e->d_name);
-            if (name == "." || name == "..")
+    // The folder searched may itself lie inside a trash, a snapshot or a scratch folder.
+    const QByteArray nativeRoot = QFile::encodeName(root);
+    if (nativeRoot.startsWith('/')) {
+        QByteArray above;
+        for (const QByteArray &name : nativeRoot.split('/')) {
+            if (name.isEmpty())
                 continue;
-            unsigned char type = e->d_type;
-            struct stat est {};
-            if (type == DT_UNKNOWN || type == DT_REG) {
-                if (::fstatat(::dirfd(dir.get()), e->d_name, &est, AT_SYMLINK_NOFOLLOW) != 0)
+            const UniqueFd parent(::open(above.isEmpty() ? "/" : above.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+            if (parent.get() >= 0 && holdsScratchTag(parent.get()))
+                return;
+            above += '/' + name;
+            struct stat st {};
+            if (::stat(above.constData(), &st) == 0 && keptForRecovery(name, identityOf(st)))
+                return;
+            chain.push_back(name);
+        }
+    }
+
+    std::vector<Level> levels;
+    // Lists a folder just opened, reports its files, and keeps it open while its sub-folders
+    // remain to be walked.
+    const auto walkFolder = [&](UniqueFd fd, const QString &path, const struct stat &st, bool newDevice) {
+        const Identity id = identityOf(st);
+        if (visited.contains(id) || (newDevice && isPseudoFileSystem(fd.get())))
+            return false;
+        visited.insert(id);
+
+        std::vector<Entry> files, folders;
+        bool tagged = false;
+        {
+            // A copy of the descriptor for the listing: closing the listing closes it,
+            // while the folder's own stays open for its sub-folders.
+            const int listFd = ::fcntl(fd.get(), F_DUPFD_CLOEXEC, 0);
+            DIR *dir = listFd >= 0 ? ::fdopendir(listFd) : nullptr;
+            if (!dir) {
+                if (listFd >= 0)
+                    ::close(listFd);
+                skipped(path, true);
+                return false;
+            }
+            const auto closeDir = qScopeGuard([dir] { ::closedir(dir); });
+            while (const dirent *e = ::readdir(dir)) {
+                pace();
+                const unsigned char type = e->d_type;
+                const bool maybeFolder = type == DT_DIR || type == DT_UNKNOWN;
+                if (type != DT_REG && !maybeFolder)
                     continue;
-                type = S_ISREG(est.st_mode) ? DT_REG : S_ISDIR(est.st_mode) ? DT_DIR : DT_LNK;
+                if (e->d_name[0] == '.' && (e->d_name[1] == 0 || (e->d_name[1] == '.' && e->d_name[2] == 0)))
+                    continue;
+                if (type == DT_DIR && !IncludeSubFolders)
+                    continue;
+                struct stat est {};
+                if (::fstatat(fd.get(), e->d_name, &est, AT_SYMLINK_NOFOLLOW) != 0)
+                    continue;
+                const Found found{qint64(est.st_size), quint64(est.st_dev), quint64(est.st_ino)};
+                if (S_ISREG(est.st_mode)) {
+                    tagged = tagged || std::strcmp(e->d_name, ScratchTagName) == 0;
+                    files.push_back({QByteArray(e->d_name), found});
+                } else if (S_ISDIR(est.st_mode) && IncludeSubFolders) {
+                    folders.push_back({QByteArray(e->d_name), found});
+                }
             }
-            if (type == DT_REG || type == DT_DIR)
-                entries.push_back({name, type == DT_DIR, {qint64(est.st_size), quint64(est.st_dev), quint64(est.st_ino)}});
         }
-        dir.reset();
-        std::sort(entries.begin(), entries.end(), [](const Entry &a, const Entry &b) { return a.name < b.name; });
+        if (tagged && holdsScratchTag(fd.get()))
+            return false;
 
-        std::vector<QString> subFolders;
-        for (const Entry &entry : entries) {
-            const QString name = QFile::decodeName(entry.name);
-            // A name that does not survive the way into text and back would name another file.
-            if (QFile::encodeName(name) != entry.name) {
-                skipped(folder + name);
-                continue;
-            }
-            if (entry.isFolder) {
-                if (IncludeSubFolders)
-                    subFolders.push_back(folder + name + QLatin1Char('/'));
+        sortByName(files);
+        QString name;
+        for (Entry &entry : files) {
+            pace();
+            if (!decoded(entry.name, name)) {
+                skipped(path + name, false);
             } else if ((everyName || pattern.match(name).hasMatch()) && FoundFile) {
                 m_found = entry.found;
-                FoundFile(name, folder);
+                FoundFile(name, path);
             }
-            if (Yield && sinceYield.elapsed() >= 50) {
-                Yield();
-                sinceYield.restart();
-            }
+            entry.name = QByteArray(); // freed as it goes, not all at once after a huge folder
         }
-        // Pushed in reverse, so that they are taken in name order.
-        pending.insert(pending.end(), subFolders.rbegin(), subFolders.rend());
+        if (folders.empty())
+            return false;
+        sortByName(folders);
+        levels.push_back({std::move(fd), path, quint64(st.st_dev), std::move(folders), 0});
+        return true;
+    };
+
+    {
+        // The one path resolved: every folder below is reached from its parent's descriptor.
+        UniqueFd fd(::open(nativeRoot.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        struct stat st {};
+        if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0) {
+            skipped(root, true);
+            return;
+        }
+        if (!walkFolder(std::move(fd), root, st, true))
+            return;
+    }
+
+    while (!levels.empty()) {
+        Level &top = levels.back();
+        if (top.next == top.folders.size()) {
+            levels.pop_back();
+            chain.pop_back();
+            continue;
+        }
+        pace();
+        const Entry &sub = top.folders[top.next++];
+        QString name;
+        const bool named = decoded(sub.name, name);
+        const QString path = top.path + name + QLatin1Char('/');
+        const Identity listed{sub.found.device, sub.found.inode};
+        if (!named) {
+            skipped(path, true);
+            continue;
+        }
+        if (keptForRecovery(sub.name, listed) || visited.contains(listed))
+            continue;
+
+        // From the parent's descriptor, never by the path again, and only if it is still the
+        // folder the listing saw: a link or another folder put in its place is not entered.
+        UniqueFd fd(::openat(top.fd.get(), sub.name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        struct stat st {};
+        if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || identityOf(st) != listed) {
+            if (fd.get() >= 0 || errno != ENOENT) // one that is gone is no longer there to take
+                skipped(path, true);
+            continue;
+        }
+        const bool newDevice = quint64(st.st_dev) != top.device;
+        chain.push_back(sub.name);
+        if (!walkFolder(std::move(fd), path, st, newDevice))
+            chain.pop_back();
     }
 }

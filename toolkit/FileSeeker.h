@@ -27,18 +27,32 @@ public:
     [[nodiscard]] const Found &found() const { return m_found; }
 
     // Raised for an entry that could not be taken: a name that is not valid text in the
-    // system's encoding, or a folder that could not be opened. The path is for the user.
-    std::function<void(const QString &path)> SkippedEntry;
+    // system's encoding, or a folder that could not be opened (or was no longer the folder
+    // listed). The path is for the user; a folder's ends with "/".
+    std::function<void(const QString &path, bool isFolder)> SkippedEntry;
 
-    // Lets pending window events run; called about every 50 ms during a long walk. What it
-    // throws ends the walk.
+    // Lets pending window events run; called whenever 5 ms have passed since the last call,
+    // also while one large folder is read and sorted. What it throws ends the walk.
     std::function<void()> Yield;
 
     // Only plain files are reported: symbolic links are neither reported nor followed,
     // FIFOs, sockets and devices are passed over, and pseudo file systems such as proc and
     // sysfs are not entered. Names come in byte order, each folder's files before its
     // sub-folders, so a folder always gives the same order. The numbers carry no meaning here.
+    //
+    // Folders that hold copies kept for recovery (trash folders, snapshots) and folders
+    // holding a cache directory tag that names Samelyn (as ScratchTag does) are neither
+    // entered nor reported: a copy there must never be the one kept while the live file
+    // goes. A folder searched that lies inside one of them gives nothing either.
     void Search(int, int, int, int);
+
+    // The cache directory tag that marks this program's scratch folders: a file of this
+    // name and content keeps every search out of the folder holding it.
+    static constexpr const char *ScratchTagName = "CACHEDIR.TAG";
+    static constexpr const char *ScratchTag = "Signature: 8a477f597d28d172789f06886806bc55\n"
+                                              "# This file is a cache directory tag created by Samelyn.\n"
+                                              "# It holds scratch files of Samelyn, which never searches here.\n"
+                                              "# For information about cache directory tags, see https://bford.info/cachedir/\n";
 
 private:
     Found m_found;

@@ -21,6 +21,8 @@ void show(QWidget *owner, const QString &text)
         return;
     }
     QMessageBox box(QMessageBox::NoIcon, QString::fromLatin1(Title), text, QMessageBox::Ok, owner);
+    // A file name is shown as it is, never read as markup that could draw over the path.
+    box.setTextFormat(Qt::PlainText);
     box.setWindowModality(Qt::ApplicationModal);
     box.exec();
 }
