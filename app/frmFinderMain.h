@@ -64,6 +64,8 @@ private:
     SearchState m_state;
     bool m_running = false;
     bool m_closing = false;
+    bool m_killing = false;       // KILL is moving files
+    bool m_closeAfterKill = false; // a close asked for during KILL
     bool m_unloaded = false;
 
     QLabel *Label1 = nullptr;
