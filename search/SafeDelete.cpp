@@ -16,7 +16,9 @@
 #include <sys/stat.h>
 #include <sys/vfs.h>
 #include <unistd.h>
-#include <vector>
+
+#include <algorithm>
+#include <memory>
 
 namespace {
 
@@ -87,19 +89,22 @@ qint64 readAt(int fd, char *buffer, qint64 size, qint64 offset)
     return done;
 }
 
-// Compares two open files piece by piece. Returns 1 when equal, 0 when not, -1 with errno
-// set on a read error.
-int equalContents(int a, int b, const std::function<void()> &breathe)
+// Compares two open files of `size` bytes piece by piece. Returns 1 when equal, 0 when not,
+// -1 with errno set on a read error.
+int equalContents(int a, int b, qint64 size, const std::function<void()> &breathe)
 {
-    std::vector<char> first(ChunkBytes), second(ChunkBytes);
-    for (qint64 offset = 0;; offset += ChunkBytes) {
-        const qint64 gotA = readAt(a, first.data(), ChunkBytes, offset);
-        const qint64 gotB = readAt(b, second.data(), ChunkBytes, offset);
+    // Not zeroed, and no larger than the files: thousands of small files are compared too.
+    const qint64 chunk = std::clamp<qint64>(size, 1, ChunkBytes);
+    const std::unique_ptr<char[]> first(new char[std::size_t(chunk)]);
+    const std::unique_ptr<char[]> second(new char[std::size_t(chunk)]);
+    for (qint64 offset = 0;; offset += chunk) {
+        const qint64 gotA = readAt(a, first.get(), chunk, offset);
+        const qint64 gotB = readAt(b, second.get(), chunk, offset);
         if (gotA < 0 || gotB < 0)
             return -1;
-        if (gotA != gotB || std::memcmp(first.data(), second.data(), size_t(gotA)) != 0)
+        if (gotA != gotB || std::memcmp(first.get(), second.get(), size_t(gotA)) != 0)
             return 0;
-        if (gotA < ChunkBytes)
+        if (gotA < chunk)
             return 1;
         breathe();
     }
@@ -140,7 +145,7 @@ DeleteResult removeSurplusCopy(const DestinedPair &pair, const std::function<voi
         return stays(QStringLiteral("kept copy may be the same file, seen through an overlay"));
     if (kept.st.st_size != proposed.st.st_size)
         return stays(QStringLiteral("kept copy changed"));
-    const int equal = equalContents(proposed.file.get(), kept.file.get(), breathe);
+    const int equal = equalContents(proposed.file.get(), kept.file.get(), kept.st.st_size, breathe);
     if (equal < 0)
         return stays(QStringLiteral("cannot be compared: ") + ToolkitError::describeErrno(errno));
     if (equal == 0)

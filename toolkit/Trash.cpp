@@ -324,23 +324,33 @@ TrashedFile moveToTrash(int folder, const QByteArray &name, const QString &path,
     const QByteArray text = "[Trash Info]\nPath=" + percentEncoded(QFile::encodeName(path)) + "\nDeletionDate="
         + QDateTime::currentDateTime().toString(Qt::ISODate).left(19).toLatin1() + '\n';
 
+    // 0: the plain name is still to be tried. After a taken name the counter moves on in
+    // growing steps, so a trash full of one name from earlier sessions is passed quickly.
     quint64 &counter = nextCounters()[counterKey];
+    quint64 step = 1;
     for (int attempt = 0; attempt < 1 + CounterTries + RandomTries; ++attempt) {
+        const bool counted = attempt > 0 && attempt <= CounterTries;
         QByteArray candidate;
         if (attempt == 0) {
             if (counter != 0)
-                continue; // the plain name was taken before in this trash
+                continue;
             candidate = stem + extension;
-        } else if (attempt <= CounterTries) {
+        } else if (counted) {
             counter = std::max<quint64>(counter, 2);
-            candidate = stem + '.' + QByteArray::number(counter++) + extension;
+            candidate = stem + '.' + QByteArray::number(counter) + extension;
         } else {
             candidate = stem + '.' + QByteArray::number(QRandomGenerator::global()->generate64(), 16) + extension;
         }
+        const auto taken = [&] {
+            if (counted) {
+                counter += step;
+                step *= 2;
+            }
+        };
         const QByteArray infoName = candidate + ".trashinfo";
         const int infoError = writeInfo(trash.info.get(), infoName, text);
         if (infoError == EEXIST) {
-            counter = std::max<quint64>(counter, 2);
+            taken();
             continue;
         }
         if (infoError)
@@ -349,8 +359,10 @@ TrashedFile moveToTrash(int folder, const QByteArray &name, const QString &path,
         const int moveError = moveNoReplace(folder, name, trash.files.get(), candidate);
         if (moveError) {
             ::unlinkat(trash.info.get(), infoName.constData(), 0);
-            if (moveError == EEXIST || moveError == ENOTEMPTY)
+            if (moveError == EEXIST || moveError == ENOTEMPTY) {
+                taken();
                 continue;
+            }
             if (moveError == ENOENT)
                 stay(QStringLiteral("already gone"), ToolkitError::Kind::NotFound);
             // The trash took the record, so a refusal here is the file's own folder.
@@ -358,8 +370,7 @@ TrashedFile moveToTrash(int folder, const QByteArray &name, const QString &path,
                 stay(ToolkitError::describeErrno(moveError));
             stay(trashTrouble(moveError));
         }
-        if (counter == 0)
-            counter = 2;
+        counter = counted ? counter + 1 : std::max<quint64>(counter, 2);
 
         TrashedFile trashed {std::move(trash.files), std::move(trash.info), candidate};
         // The name may have been given to another file since it was checked: it goes back.
