@@ -206,11 +206,12 @@ TrashFolders trashFor(int folder, dev_t device)
             // The per-user folder below: the specification's next choice.
         }
     }
-    try {
-        return openFilesAndInfo(ownFolder(top.get(), (".Trash-" + uid).constData(), true));
-    } catch (const ToolkitError &) {
+    const QByteArray own = ".Trash-" + uid;
+    struct stat ownStat {};
+    if (::fstatat(top.get(), own.constData(), &ownStat, AT_SYMLINK_NOFOLLOW) != 0
+        && ::faccessat(top.get(), ".", W_OK | X_OK, AT_EACCESS) != 0)
         stay(QStringLiteral("no trash on this drive"));
-    }
+    return openFilesAndInfo(ownFolder(top.get(), own.constData(), true));
 }
 
 // The name as the trash keeps it: whole when short, else shortened, keeping its extension
@@ -365,8 +366,9 @@ TrashedFile moveToTrash(int folder, const QByteArray &name, const QString &path,
             }
             if (moveError == ENOENT)
                 stay(QStringLiteral("already gone"), ToolkitError::Kind::NotFound);
-            // The trash took the record, so a refusal here is the file's own folder.
-            if (moveError == EACCES || moveError == EPERM || moveError == EROFS)
+            // A refusal is the trash's when its folder cannot be written, else the file's own.
+            if ((moveError == EACCES || moveError == EPERM || moveError == EROFS)
+                && ::faccessat(trash.files.get(), ".", W_OK | X_OK, AT_EACCESS) == 0)
                 stay(ToolkitError::describeErrno(moveError));
             stay(trashTrouble(moveError));
         }
