@@ -10,6 +10,7 @@
 #include <QFile>
 
 #include <cerrno>
+#include <dirent.h>
 #include <cstring>
 #include <fcntl.h>
 #include <linux/magic.h>
@@ -110,6 +111,28 @@ int equalContents(int a, int b, qint64 size, const std::function<void()> &breath
     }
 }
 
+// Whether `name` is still listed in the folder. An overlay keeps answering lookups of a name
+// its lower folder has lost, from its cache; its listing is read afresh.
+bool listedIn(int folder, const QByteArray &name)
+{
+    const int fd = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR *const dir = fd < 0 ? nullptr : ::fdopendir(fd);
+    if (!dir) {
+        if (fd >= 0)
+            ::close(fd);
+        return false;
+    }
+    bool found = false;
+    while (const dirent *entry = ::readdir(dir)) {
+        if (name == entry->d_name) {
+            found = true;
+            break;
+        }
+    }
+    ::closedir(dir);
+    return found;
+}
+
 DeleteResult stays(const QString &reason)
 {
     return {DeleteOutcome::Stayed, reason};
@@ -166,7 +189,7 @@ DeleteResult removeSurplusCopy(const DestinedPair &pair, const std::function<voi
     struct stat keptNow {};
     const Reached keptAgain = reach(pair.kept.path, false);
     if (::fstat(kept.file.get(), &keptNow) != 0 || !unchanged(kept.st, keptNow) || keptAgain.error
-        || !unchanged(kept.st, keptAgain.st)) {
+        || !unchanged(kept.st, keptAgain.st) || (onOverlay(kept.file.get()) && !listedIn(keptAgain.folder.get(), keptAgain.name))) {
         if (Trash::putBack(trashed, proposed.folder.get(), proposed.name))
             return stays(QStringLiteral("the kept copy went with it, so it was moved back"));
         return stays(QStringLiteral("the kept copy went with it; it is in the trash as ")
