@@ -115,7 +115,7 @@ private slots:
 
         click(window, "cmdStart");
         QCOMPARE(runningChain, (QStringList{"txtPath", "chkSubDirs", "cmdBrowse1", "lstFiles", "lstEqual", "cmdStop",
-                                            "lstDestined", "txtPath"}));
+                                            "lstDestined", "txtPath", "chkSubDirs"}));
         QCOMPARE(catcher.texts, QStringList{"DONE!"});
         QCOMPARE(whileShowing, (QList<bool>{false, true, true}));
         QVERIFY(start->isEnabled() && stop->isHidden() && !window.isRunning());
