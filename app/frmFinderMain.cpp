@@ -103,6 +103,12 @@ void frmFinderMain::cmdStart_Click()
 
 void frmFinderMain::closeEvent(QCloseEvent *event)
 {
+    if (m_killing) {
+        // Half a KILL would leave the list and the disk telling different stories.
+        m_closeAfterKill = true;
+        event->ignore();
+        return;
+    }
     if (m_running) {
         // The run is below us on the stack and still holds the scratch folder: it lets go at
         // its next yield, and the window closes then.
@@ -127,6 +133,7 @@ bool frmFinderMain::subFoldersTicked() const
 void frmFinderMain::enterRunning()
 {
     cmdStart->setEnabled(false);
+    cmdKillDestined->setEnabled(false);
     cmdStop->setVisible(true);
 }
 
@@ -134,6 +141,7 @@ void frmFinderMain::leaveRunning()
 {
     m_statusPacer.flush();
     cmdStart->setEnabled(true);
+    cmdKillDestined->setEnabled(true);
     cmdStop->setVisible(false);
 }
 

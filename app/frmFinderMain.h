@@ -69,6 +69,8 @@ private:
     SearchState m_state;
     bool m_running = false;
     bool m_closing = false;
+    bool m_killing = false;       // KILL is moving files
+    bool m_closeAfterKill = false; // a close asked for during KILL
     bool m_unloaded = false;
     QString m_statusText;
     QString m_statusBText;

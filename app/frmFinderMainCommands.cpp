@@ -1,15 +1,34 @@
 // The window's smaller commands: choose a folder, stop, delete the proposed files, show a line.
 #include "frmFinderMain.h"
 
+#include "EventPump.h"
 #include "LineListBox.h"
 #include "SafeDelete.h"
 #include "SystemTools.h"
 
+#include <QElapsedTimer>
 #include <QLineEdit>
+#include <QPushButton>
+#include <QScopeGuard>
 
 namespace {
+
 constexpr int StayedShown = 5;
+// The window gets its events at least this often while KILL works.
+constexpr qint64 BreathNs = 5'000'000;
+
+// A line break in a file name would split the message where nothing splits.
+QString shownPath(QString path)
+{
+    return path.replace(QLatin1Char('\n'), QStringLiteral("\\n"));
 }
+
+QString files(int count)
+{
+    return count == 1 ? QStringLiteral("1 file") : QStringLiteral("%1 files").arg(count);
+}
+
+} // namespace
 
 void frmFinderMain::Form_Initialize()
 {
@@ -31,26 +50,74 @@ void frmFinderMain::cmdStop_Click()
 
 void frmFinderMain::cmdKillDestined_Click()
 {
+    // A search shows the user one list while it builds another: nothing is deleted then.
+    if (m_running || m_killing)
+        return;
     guarded([this] {
-        // Each file goes only if the copy that stays is still there and still the same:
-        // a search may be long past, and the files may have changed since.
-        const int n = m_state.DestinedFiles.count();
-        int went = 0;
+        // Every button rests while files go; the window itself keeps drawing and answering.
+        m_killing = true;
+        const QString statusBefore = statusText();
+        QList<QPair<QPushButton *, bool>> buttons;
+        for (QPushButton *button : findChildren<QPushButton *>()) {
+            buttons.append({button, button->isEnabled()});
+            button->setEnabled(false);
+        }
+        const auto restore = qScopeGuard([&] {
+            for (const auto &[button, enabled] : std::as_const(buttons))
+                button->setEnabled(enabled);
+            m_killing = false;
+        });
+        QElapsedTimer sinceBreath;
+        sinceBreath.start();
+        const auto breathe = [&sinceBreath] {
+            if (sinceBreath.nsecsElapsed() >= BreathNs) {
+                EventPump::yield();
+                sinceBreath.restart();
+            }
+        };
+
+        // Each file goes only if the copy that stays is still there and still the same: a
+        // search may be long past, and the files may have changed since. What stays is kept
+        // as the list, so that the next press tries exactly those again.
+        const TextList destined = m_state.DestinedFiles;
+        const std::vector<DestinedPair> pairs = m_state.DestinedPairs;
+        const int n = destined.count();
+        int trashed = 0;
+        int gone = 0;
+        TextList stayedFiles;
+        std::vector<DestinedPair> stayedPairs;
         QStringList stayed;
         for (int i = 1; i <= n; ++i) {
-            const std::optional<QString> reason = removeSurplusCopy(m_state.DestinedPairs.at(std::size_t(i - 1)));
-            if (!reason)
-                ++went;
-            else
-                stayed.append(m_state.DestinedPairs.at(std::size_t(i - 1)).proposed.path + QStringLiteral(" (")
-                              + *reason + QLatin1Char(')'));
+            setStatus(QStringLiteral("Moving file %1 of %2 to the trash...").arg(i).arg(n));
+            breathe();
+            const DestinedPair &pair = pairs.at(std::size_t(i - 1));
+            const DeleteResult result = removeSurplusCopy(pair, breathe);
+            if (result.outcome == DeleteOutcome::Trashed) {
+                ++trashed;
+            } else if (result.outcome == DeleteOutcome::AlreadyGone) {
+                ++gone;
+            } else {
+                stayedFiles.append(destined.item(i));
+                stayedPairs.push_back(pair);
+                stayed.append(shownPath(pair.proposed.path) + QStringLiteral(" (") + result.reason + QLatin1Char(')'));
+            }
         }
+        m_state.DestinedFiles = stayedFiles;
+        m_state.DestinedPairs = stayedPairs;
         lstDestined->clear();
+        for (const QString &line : stayedFiles.items())
+            lstDestined->append(line);
+        setStatus(statusBefore);
 
         QString text = QStringLiteral("Okay!");
+        if (trashed || gone || !stayed.isEmpty())
+            text += QLatin1Char('\n');
+        if (trashed)
+            text += QStringLiteral("\n%1 moved to the trash.").arg(files(trashed));
+        if (gone)
+            text += QStringLiteral("\n%1 already gone.").arg(files(gone));
         if (!stayed.isEmpty()) {
-            text += QStringLiteral("\n\n%1 of %2 files were removed; %3 stayed:")
-                        .arg(went).arg(n).arg(stayed.size());
+            text += QStringLiteral("\n%1 stayed:").arg(files(int(stayed.size())));
             for (const QString &line : stayed.mid(0, StayedShown))
                 text += QLatin1Char('\n') + line;
             if (stayed.size() > StayedShown)
@@ -58,6 +125,11 @@ void frmFinderMain::cmdKillDestined_Click()
         }
         showMessage(text);
     });
+    // A close asked for while files went is honoured now.
+    if (m_closeAfterKill) {
+        m_closeAfterKill = false;
+        close();
+    }
 }
 
 void frmFinderMain::lstFiles_DblClick()

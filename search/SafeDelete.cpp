@@ -1,50 +1,199 @@
-// The checks made just before a proposed file goes: files change after a search.
+// The checks made just before a proposed file goes: files change after a search, and two
+// paths can lead to one file in ways no search can see.
 #include "SafeDelete.h"
 
-#include "FileText.h"
 #include "SearchState.h"
 #include "SystemTools.h"
 #include "ToolkitError.h"
+#include "Trash.h"
 
 #include <QFile>
 
 #include <cerrno>
+#include <dirent.h>
+#include <cstring>
+#include <fcntl.h>
+#include <linux/magic.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
+#include <unistd.h>
 
-std::optional<QString> removeSurplusCopy(const DestinedPair &pair)
+#include <algorithm>
+#include <memory>
+
+namespace {
+
+// Small enough that reading one piece never keeps the window waiting.
+constexpr qint64 ChunkBytes = 512 * 1024;
+
+// A file reached through its folder, neither of them through a link.
+struct Reached
 {
-    struct stat proposed {};
-    if (::lstat(QFile::encodeName(pair.proposed.path).constData(), &proposed) != 0) {
-        if (errno == ENOENT)
-            return std::nullopt;
-        return QStringLiteral("cannot be checked: ") + ToolkitError::describeErrno(errno);
+    FileDescriptor folder;
+    QByteArray name;
+    FileDescriptor file;
+    struct stat st {};
+    int error = 0; // errno of the first step that failed
+};
+
+Reached reach(const QString &path, bool open)
+{
+    Reached r;
+    const QByteArray native = QFile::encodeName(path);
+    const qsizetype slash = native.lastIndexOf('/');
+    r.name = native.mid(slash + 1);
+    r.folder = openWithoutLinks(slash <= 0 ? QByteArray("/") : native.left(slash), O_PATH | O_DIRECTORY);
+    if (!r.folder.isValid() || r.name.isEmpty()
+        || ::fstatat(r.folder.get(), r.name.constData(), &r.st, AT_SYMLINK_NOFOLLOW) != 0) {
+        r.error = r.name.isEmpty() ? ENOENT : errno;
+        return r;
     }
-    if (!S_ISREG(proposed.st_mode))
-        return QStringLiteral("no longer a plain file");
+    // Only a plain file is opened: opening a FIFO or a device could block or act.
+    if (open && S_ISREG(r.st.st_mode)) {
+        r.file = FileDescriptor(::openat(r.folder.get(), r.name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        if (!r.file.isValid() || ::fstat(r.file.get(), &r.st) != 0)
+            r.error = errno;
+    }
+    return r;
+}
 
-    struct stat kept {};
-    if (pair.kept.path.isEmpty() || ::lstat(QFile::encodeName(pair.kept.path).constData(), &kept) != 0)
-        return QStringLiteral("kept copy is gone");
-    if (!S_ISREG(kept.st_mode))
-        return QStringLiteral("kept copy is no longer a plain file");
-    if (kept.st_dev == proposed.st_dev && kept.st_ino == proposed.st_ino)
-        return QStringLiteral("kept copy is the same file");
+bool sameFile(const struct stat &a, const struct stat &b)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
 
+bool unchanged(const struct stat &before, const struct stat &now)
+{
+    return sameFile(before, now) && before.st_size == now.st_size && before.st_mtim.tv_sec == now.st_mtim.tv_sec
+        && before.st_mtim.tv_nsec == now.st_mtim.tv_nsec;
+}
+
+bool onOverlay(int fd)
+{
+    struct statfs fs {};
+    return ::fstatfs(fd, &fs) == 0 && fs.f_type == OVERLAYFS_SUPER_MAGIC;
+}
+
+// Reads up to `size` bytes at `offset`; short only at the end of the file.
+qint64 readAt(int fd, char *buffer, qint64 size, qint64 offset)
+{
+    qint64 done = 0;
+    for (int round = 0; done < size && round < 64; ++round) {
+        const ssize_t got = ::pread(fd, buffer + done, size_t(size - done), offset + done);
+        if (got == 0)
+            break;
+        if (got < 0 && errno != EINTR)
+            return -1;
+        if (got > 0)
+            done += got;
+    }
+    return done;
+}
+
+// Compares two open files of `size` bytes piece by piece. Returns 1 when equal, 0 when not,
+// -1 with errno set on a read error.
+int equalContents(int a, int b, qint64 size, const std::function<void()> &breathe)
+{
+    // Not zeroed, and no larger than the files: thousands of small files are compared too.
+    const qint64 chunk = std::clamp<qint64>(size, 1, ChunkBytes);
+    const std::unique_ptr<char[]> first(new char[std::size_t(chunk)]);
+    const std::unique_ptr<char[]> second(new char[std::size_t(chunk)]);
+    for (qint64 offset = 0;; offset += chunk) {
+        const qint64 gotA = readAt(a, first.get(), chunk, offset);
+        const qint64 gotB = readAt(b, second.get(), chunk, offset);
+        if (gotA < 0 || gotB < 0)
+            return -1;
+        if (gotA != gotB || std::memcmp(first.get(), second.get(), size_t(gotA)) != 0)
+            return 0;
+        if (gotA < chunk)
+            return 1;
+        breathe();
+    }
+}
+
+// Whether `name` is still listed in the folder. An overlay keeps answering lookups of a name
+// its lower folder has lost, from its cache; its listing is read afresh.
+bool listedIn(int folder, const QByteArray &name)
+{
+    const int fd = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR *const dir = fd < 0 ? nullptr : ::fdopendir(fd);
+    if (!dir) {
+        if (fd >= 0)
+            ::close(fd);
+        return false;
+    }
+    bool found = false;
+    while (const dirent *entry = ::readdir(dir)) {
+        if (name == entry->d_name) {
+            found = true;
+            break;
+        }
+    }
+    ::closedir(dir);
+    return found;
+}
+
+DeleteResult stays(const QString &reason)
+{
+    return {DeleteOutcome::Stayed, reason};
+}
+
+} // namespace
+
+DeleteResult removeSurplusCopy(const DestinedPair &pair, const std::function<void()> &breathe)
+{
+    const Reached proposed = reach(pair.proposed.path, true);
+    if (proposed.error == ENOENT)
+        return {DeleteOutcome::AlreadyGone, {}};
+    if (proposed.error == ELOOP || proposed.error == ENOTDIR
+        || (!proposed.error && (!S_ISREG(proposed.st.st_mode) || quint64(proposed.st.st_dev) != pair.proposed.device
+                                || quint64(proposed.st.st_ino) != pair.proposed.inode)))
+        return stays(QStringLiteral("changed since the search"));
+    if (proposed.error)
+        return stays(QStringLiteral("cannot be checked: ") + ToolkitError::describeErrno(proposed.error));
+
+    const Reached kept = reach(pair.kept.path, true);
+    if (kept.error == ENOENT || kept.error == ELOOP || kept.error == ENOTDIR)
+        return stays(QStringLiteral("kept copy is gone"));
+    if (!kept.error && !S_ISREG(kept.st.st_mode))
+        return stays(QStringLiteral("kept copy is no longer a plain file"));
+    if (kept.error)
+        return stays(QStringLiteral("kept copy cannot be checked: ") + ToolkitError::describeErrno(kept.error));
+    if (sameFile(kept.st, proposed.st))
+        return stays(QStringLiteral("kept copy is the same file"));
+    // An overlay's merged view and its lower folder show one file under two devices, with the
+    // same inode number: moving one takes the other with it.
+    if (kept.st.st_dev != proposed.st.st_dev && kept.st.st_ino == proposed.st.st_ino
+        && (onOverlay(kept.file.get()) || onOverlay(proposed.file.get())))
+        return stays(QStringLiteral("kept copy may be the same file, seen through an overlay"));
+    if (kept.st.st_size != proposed.st.st_size)
+        return stays(QStringLiteral("kept copy changed"));
+    const int equal = equalContents(proposed.file.get(), kept.file.get(), kept.st.st_size, breathe);
+    if (equal < 0)
+        return stays(QStringLiteral("cannot be compared: ") + ToolkitError::describeErrno(errno));
+    if (equal == 0)
+        return stays(QStringLiteral("kept copy changed"));
+
+    TrashedFile trashed;
     try {
-        const FileText keptText = FileText::load(pair.kept.path);
-        const FileText proposedText = FileText::load(pair.proposed.path);
-        if (keptText.isSameFileAs(proposedText))
-            return QStringLiteral("kept copy is the same file");
-        if (!keptText.equals(proposedText))
-            return QStringLiteral("kept copy changed");
+        trashed = SystemTools::instance().DeleteFile(proposed.folder.get(), proposed.name, pair.proposed.path,
+                                                     proposed.st.st_dev, proposed.st.st_ino);
     } catch (const ToolkitError &error) {
-        return QStringLiteral("cannot be compared: ") + error.message().section(QStringLiteral(": "), -1);
+        if (error.kind() == ToolkitError::Kind::NotFound)
+            return {DeleteOutcome::AlreadyGone, {}};
+        return stays(error.message());
     }
 
-    try {
-        SystemTools::instance().DeleteFile(pair.proposed.path);
-    } catch (const ToolkitError &error) {
-        return error.message();
+    // The kept copy must have survived the move, seen both through its open descriptor and
+    // by its path; an alias no check could see would have taken it along.
+    struct stat keptNow {};
+    const Reached keptAgain = reach(pair.kept.path, false);
+    if (::fstat(kept.file.get(), &keptNow) != 0 || !unchanged(kept.st, keptNow) || keptAgain.error
+        || !unchanged(kept.st, keptAgain.st) || (onOverlay(kept.file.get()) && !listedIn(keptAgain.folder.get(), keptAgain.name))) {
+        if (Trash::putBack(trashed, proposed.folder.get(), proposed.name))
+            return stays(QStringLiteral("the kept copy went with it, so it was moved back"));
+        return stays(QStringLiteral("the kept copy went with it; it is in the trash as ")
+                     + QFile::decodeName(trashed.name));
     }
-    return std::nullopt;
+    return {DeleteOutcome::Trashed, {}};
 }

@@ -3,11 +3,19 @@
 
 #include <QString>
 
-#include <optional>
+#include <functional>
 
 struct DestinedPair;
 
-// Moves `pair.proposed` to the trash when it still exists, the kept file still exists, is
-// another file, and both still hold the same bytes. Gives the reason when the file stays;
-// a proposed file that is gone already counts as done.
-[[nodiscard]] std::optional<QString> removeSurplusCopy(const DestinedPair &pair);
+enum class DeleteOutcome { Trashed, AlreadyGone, Stayed };
+
+struct DeleteResult
+{
+    DeleteOutcome outcome = DeleteOutcome::Stayed;
+    QString reason; // why the file stayed
+};
+
+// Moves `pair.proposed` to the trash when it is still the file the search saw, the kept file
+// is still there, is another file, and both still hold the same bytes; no link is followed
+// to reach either. `breathe` is called often during long work, to let the window live.
+[[nodiscard]] DeleteResult removeSurplusCopy(const DestinedPair &pair, const std::function<void()> &breathe);

@@ -124,7 +124,7 @@ private slots:
 
         click(window, "cmdStart");
         QCOMPARE(runningChain, (QStringList{"txtPath", "chkSubDirs", "cmdBrowse1", "lstFiles", "lstEqual", "cmdStop",
-                                            "lstDestined", "cmdKillDestined", "txtPath"}));
+                                            "lstDestined", "txtPath", "chkSubDirs"}));
         QCOMPARE(catcher.texts, QStringList{"Canceled!"});
         QCOMPARE(whileShowing, (QList<bool>{false, true, true}));
         QVERIFY(start->isEnabled() && stop->isHidden() && !window.isRunning() && !window.state().StopRequested);

@@ -2,6 +2,7 @@
 #include "SystemTools.h"
 
 #include "ToolkitError.h"
+#include "Trash.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,6 +14,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -86,32 +88,27 @@ QString SystemTools::GetUniqueName()
 void SystemTools::DeleteFile(const QString &path)
 {
     const QByteArray native = QFile::encodeName(path);
+    const qsizetype slash = native.lastIndexOf('/');
+    const FileDescriptor folder = openWithoutLinks(slash <= 0 ? QByteArray("/") : native.left(slash), O_PATH | O_DIRECTORY);
+    const QByteArray name = native.mid(slash + 1);
     struct stat st {};
-    if (::lstat(native.constData(), &st) != 0) {
+    if (!folder.isValid() || ::fstatat(folder.get(), name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
         if (errno == ENOENT)
             return;
-        throw ToolkitError(QStringLiteral("could not be moved: ") + ToolkitError::describeErrno(errno));
+        throw ToolkitError(QStringLiteral("could not be moved to the trash: ") + ToolkitError::describeErrno(errno));
     }
-
-    // Qt 6.4 "moves" a file into the current folder and reports success when the user's data
-    // folder is missing; it must exist before the first move.
-    const QString dataHome = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
-    if (!dataHome.isEmpty())
-        QDir().mkpath(dataHome);
-
-    QString trashed;
-    if (QFile::moveToTrash(path, &trashed)) {
-        if (QFileInfo(trashed).isAbsolute())
-            return;
-        // A relative result is not the trash: the file went somewhere it does not belong.
-        // Deleting it there is deleting it for good, which is what happens without a trash.
-        if (!QFileInfo::exists(path) && ::unlink(QFile::encodeName(trashed).constData()) == 0)
-            return;
+    try {
+        [[maybe_unused]] const TrashedFile trashed = DeleteFile(folder.get(), name, path, st.st_dev, st.st_ino);
+    } catch (const ToolkitError &error) {
+        if (error.kind() != ToolkitError::Kind::NotFound)
+            throw;
     }
+}
 
-    if (::unlink(native.constData()) == 0 || errno == ENOENT)
-        return;
-    throw ToolkitError(QStringLiteral("could not be moved: ") + ToolkitError::describeErrno(errno));
+TrashedFile SystemTools::DeleteFile(int folder, const QByteArray &name, const QString &path, quint64 device,
+                                    quint64 inode)
+{
+    return Trash::moveToTrash(folder, name, path, dev_t(device), ino_t(inode));
 }
 
 void SystemTools::DeleteFolder(const QString &path)

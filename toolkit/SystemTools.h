@@ -7,6 +7,7 @@
 #include <functional>
 
 class QWidget;
+struct TrashedFile;
 
 class SystemTools
 {
@@ -24,10 +25,15 @@ public:
     // 128 random bits in hex: usable as one folder name and not to be guessed in advance.
     [[nodiscard]] QString GetUniqueName();
 
-    // Moves the file to the user's trash, so that a mistake can be undone; where the trash
-    // cannot take it, deletes it for good. A file already gone is done. Throws ToolkitError
-    // with the reason when the file stays.
+    // Moves the file to the trash of its drive, so that a mistake can be undone; no link in
+    // its path is followed. Nothing is deleted for good: where no trash can take the file, it
+    // stays, and a ToolkitError gives the reason. A file already gone is done.
     void DeleteFile(const QString &path);
+    // The same for the entry `name` of an open folder, which must still be the file
+    // `device`/`inode`; `path` is its full path for the trash's record. Tells where the file
+    // went, so that it can be put back; a file already gone throws, of kind NotFound.
+    [[nodiscard]] TrashedFile DeleteFile(int folder, const QByteArray &name, const QString &path, quint64 device,
+                                         quint64 inode);
 
     // Removes the folder and everything in it without following a link out of it.
     void DeleteFolder(const QString &path);

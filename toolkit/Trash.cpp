@@ -1,0 +1,400 @@
+// Moving files into the freedesktop.org trash without trusting a path, overwriting a file or
+// deleting one for good.
+#include "Trash.h"
+
+#include "ToolkitError.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QHash>
+#include <QRandomGenerator>
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <linux/openat2.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+void FileDescriptor::reset(int fd)
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = fd;
+}
+
+FileDescriptor openWithoutLinks(const QByteArray &path, int flags)
+{
+    if (!path.startsWith('/')) {
+        errno = ENOENT;
+        return {};
+    }
+    open_how how {};
+    how.flags = quint64(flags | O_CLOEXEC);
+    how.resolve = RESOLVE_NO_SYMLINKS;
+    const long fd = ::syscall(SYS_openat2, AT_FDCWD, path.constData(), &how, sizeof how);
+    if (fd >= 0 || errno != ENOSYS)
+        return FileDescriptor(int(fd));
+
+    // Kernels before 5.6: one component at a time, none of them a link.
+    FileDescriptor current(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    const QList<QByteArray> parts = path.split('/');
+    qsizetype last = parts.size() - 1;
+    while (last > 0 && (parts.at(last).isEmpty() || parts.at(last) == "."))
+        --last;
+    for (qsizetype i = 1; i <= last && current.isValid(); ++i) {
+        if (parts.at(i).isEmpty() || parts.at(i) == ".")
+            continue;
+        const int partFlags = i == last ? flags : O_PATH | O_DIRECTORY;
+        current = FileDescriptor(::openat(current.get(), parts.at(i).constData(), partFlags | O_NOFOLLOW | O_CLOEXEC));
+    }
+    struct stat st {};
+    // With O_PATH, O_NOFOLLOW opens the link itself instead of failing.
+    if (current.isValid() && ::fstat(current.get(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        errno = ELOOP;
+        return {};
+    }
+    return current;
+}
+
+namespace {
+
+// Names in the trash stay this short, so that a counter and ".trashinfo" always fit in a
+// name: most file systems allow 255 bytes.
+constexpr qsizetype LongestTrashName = 200;
+constexpr qsizetype LongestKeptExtension = 16;
+constexpr int CounterTries = 16;
+constexpr int RandomTries = 8;
+
+[[noreturn]] void stay(const QString &why, ToolkitError::Kind kind = ToolkitError::Kind::General)
+{
+    throw ToolkitError(QStringLiteral("could not be moved to the trash: ") + why, kind);
+}
+
+QString trashTrouble(int error)
+{
+    switch (error) {
+    case ENOSPC:
+    case EDQUOT:
+        return QStringLiteral("the trash's drive is full");
+    case EXDEV:
+        return QStringLiteral("no trash on this drive");
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        return QStringLiteral("the trash cannot be written (%1)").arg(ToolkitError::describeErrno(error));
+    default:
+        return QStringLiteral("the trash cannot be used (%1)").arg(ToolkitError::describeErrno(error));
+    }
+}
+
+// A folder of the trash, made private when missing. One that another user could have made or
+// could write is never used: files put there would be theirs to read or replace.
+FileDescriptor ownFolder(int parent, const char *name, bool exactlyPrivate)
+{
+    const int flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+    FileDescriptor folder(::openat(parent, name, flags));
+    if (!folder.isValid() && errno == ENOENT) {
+        if (::mkdirat(parent, name, 0700) != 0 && errno != EEXIST)
+            stay(trashTrouble(errno));
+        folder = FileDescriptor(::openat(parent, name, flags));
+    }
+    if (!folder.isValid())
+        stay(errno == ENOTDIR || errno == ELOOP ? QStringLiteral("the trash is not a plain folder") : trashTrouble(errno));
+    struct stat st {};
+    if (::fstat(folder.get(), &st) != 0)
+        stay(trashTrouble(errno));
+    const bool privateEnough = exactlyPrivate ? (st.st_mode & 07777) == 0700 : (st.st_mode & 022) == 0;
+    if (st.st_uid != ::geteuid() || !privateEnough)
+        stay(QStringLiteral("the trash folder %1 belongs to someone else or is open to others")
+                 .arg(QString::fromLocal8Bit(name)));
+    return folder;
+}
+
+QByteArray dataHome()
+{
+    // A relative value is to be ignored, and would be taken from the current folder.
+    const QByteArray configured = qgetenv("XDG_DATA_HOME");
+    if (configured.startsWith('/'))
+        return configured;
+    QByteArray home = qgetenv("HOME");
+    if (!home.startsWith('/')) {
+        const passwd *user = ::getpwuid(::geteuid());
+        home = user && user->pw_dir ? QByteArray(user->pw_dir) : QByteArray();
+    }
+    return home.startsWith('/') ? home + "/.local/share" : QByteArray();
+}
+
+// The user's data folder, made when missing, as the base directory rules ask: parents 0700.
+FileDescriptor openDataHome()
+{
+    const QByteArray path = dataHome();
+    if (path.isEmpty())
+        stay(QStringLiteral("no home folder"));
+    FileDescriptor folder(::open(path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!folder.isValid() && errno == ENOENT) {
+        for (qsizetype slash = 0; slash != -1;) {
+            slash = path.indexOf('/', slash + 1);
+            const QByteArray prefix = slash == -1 ? path : path.left(slash);
+            if (::mkdir(prefix.constData(), 0700) != 0 && errno != EEXIST)
+                break;
+        }
+        folder = FileDescriptor(::open(path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    }
+    if (!folder.isValid())
+        stay(QStringLiteral("the trash folder cannot be made (%1)").arg(ToolkitError::describeErrno(errno)));
+    return folder;
+}
+
+// The top folder of the file system that holds `folder`: climb while the device stays.
+FileDescriptor topFolderOf(int folder, dev_t device)
+{
+    FileDescriptor current(::openat(folder, ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    struct stat here {};
+    if (!current.isValid() || ::fstat(current.get(), &here) != 0)
+        stay(trashTrouble(errno));
+    for (int depth = 0; depth < 4096; ++depth) {
+        FileDescriptor up(::openat(current.get(), "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
+        struct stat above {};
+        if (!up.isValid() || ::fstat(up.get(), &above) != 0)
+            stay(trashTrouble(errno));
+        if (above.st_dev != device || (above.st_ino == here.st_ino && above.st_dev == here.st_dev))
+            return current;
+        current = std::move(up);
+        here = above;
+    }
+    stay(QStringLiteral("no trash on this drive"));
+}
+
+struct TrashFolders
+{
+    FileDescriptor files;
+    FileDescriptor info;
+};
+
+TrashFolders openFilesAndInfo(FileDescriptor trash)
+{
+    TrashFolders folders;
+    folders.files = ownFolder(trash.get(), "files", false);
+    folders.info = ownFolder(trash.get(), "info", false);
+    return folders;
+}
+
+// The trash for a file on `device`: the user's own when it is on the same drive, else the one
+// at the top of the file's drive.
+TrashFolders trashFor(int folder, dev_t device)
+{
+    const FileDescriptor home = openDataHome();
+    struct stat homeStat {};
+    if (::fstat(home.get(), &homeStat) != 0)
+        stay(trashTrouble(errno));
+    if (homeStat.st_dev == device)
+        return openFilesAndInfo(ownFolder(home.get(), "Trash", false));
+
+    const FileDescriptor top = topFolderOf(folder, device);
+    const QByteArray uid = QByteArray::number(::geteuid());
+    // A shared .Trash is trusted only as a real folder with the sticky bit, so that no one
+    // can take away another user's folder in it.
+    FileDescriptor shared(::openat(top.get(), ".Trash", O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat sharedStat {};
+    if (shared.isValid() && ::fstat(shared.get(), &sharedStat) == 0 && (sharedStat.st_mode & S_ISVTX)) {
+        try {
+            return openFilesAndInfo(ownFolder(shared.get(), uid.constData(), false));
+        } catch (const ToolkitError &) {
+            // The per-user folder below: the specification's next choice.
+        }
+    }
+    const QByteArray own = ".Trash-" + uid;
+    struct stat ownStat {};
+    if (::fstatat(top.get(), own.constData(), &ownStat, AT_SYMLINK_NOFOLLOW) != 0
+        && ::faccessat(top.get(), ".", W_OK | X_OK, AT_EACCESS) != 0)
+        stay(QStringLiteral("no trash on this drive"));
+    return openFilesAndInfo(ownFolder(top.get(), own.constData(), true));
+}
+
+// The name as the trash keeps it: whole when short, else shortened, keeping its extension
+// and never cutting a character in two.
+QByteArray shortened(const QByteArray &name, QByteArray *extension)
+{
+    const qsizetype dot = name.lastIndexOf('.');
+    if (dot > 0 && name.size() - dot <= LongestKeptExtension)
+        *extension = name.mid(dot);
+    QByteArray stem = name.left(name.size() - extension->size());
+    const qsizetype room = LongestTrashName - extension->size();
+    if (stem.size() > room) {
+        stem.truncate(room);
+        qsizetype lead = stem.size() - 1;
+        while (lead > 0 && lead > stem.size() - 4 && (uchar(stem.at(lead)) & 0xC0) == 0x80)
+            --lead;
+        const uchar first = uchar(stem.at(lead));
+        const int length = first >= 0xF0 ? 4 : first >= 0xE0 ? 3 : first >= 0xC0 ? 2 : 1;
+        if (lead + length > stem.size())
+            stem.truncate(lead);
+    }
+    return stem;
+}
+
+QByteArray percentEncoded(const QByteArray &path)
+{
+    QByteArray encoded;
+    for (const char c : path) {
+        const uchar u = uchar(c);
+        if ((u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z') || (u >= '0' && u <= '9') || u == '/' || u == '-'
+            || u == '_' || u == '.' || u == '~')
+            encoded += c;
+        else
+            encoded += '%' + QByteArray::number(u, 16).rightJustified(2, '0').toUpper();
+    }
+    return encoded;
+}
+
+// Writes the record of a file in the trash; the name is taken only if nobody has it yet.
+// Returns 0, or errno with nothing left behind.
+int writeInfo(int info, const QByteArray &infoName, const QByteArray &text)
+{
+    const int fd = ::openat(info, infoName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return errno;
+    qsizetype done = 0;
+    int error = 0;
+    // Each round writes something or ends: a full disk gives ENOSPC, not zero bytes forever.
+    for (int round = 0; done < text.size() && round < 64; ++round) {
+        const ssize_t written = ::write(fd, text.constData() + done, size_t(text.size() - done));
+        if (written > 0)
+            done += written;
+        else if (written < 0 && errno != EINTR) {
+            error = errno;
+            break;
+        }
+    }
+    if (!error && done < text.size())
+        error = EIO;
+    if (::close(fd) != 0 && !error)
+        error = errno;
+    if (error)
+        ::unlinkat(info, infoName.constData(), 0);
+    return error;
+}
+
+// Moves without ever replacing a file; where renameat2 has no such flag, a hard link and an
+// unlink do the same.
+int moveNoReplace(int fromFolder, const QByteArray &from, int toFolder, const QByteArray &to)
+{
+    if (::renameat2(fromFolder, from.constData(), toFolder, to.constData(), RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS)
+        return errno;
+    if (::linkat(fromFolder, from.constData(), toFolder, to.constData(), 0) != 0)
+        return errno == EPERM ? EXDEV : errno;
+    if (::unlinkat(fromFolder, from.constData(), 0) != 0) {
+        const int error = errno;
+        ::unlinkat(toFolder, to.constData(), 0);
+        return error;
+    }
+    return 0;
+}
+
+// The next counter to try for each name in each trash: a trash holding thousands of one name
+// is not searched from the start for every file.
+QHash<QByteArray, quint64> &nextCounters()
+{
+    static QHash<QByteArray, quint64> counters;
+    return counters;
+}
+
+} // namespace
+
+namespace Trash {
+
+TrashedFile moveToTrash(int folder, const QByteArray &name, const QString &path, dev_t device, ino_t inode)
+{
+    TrashFolders trash = trashFor(folder, device);
+    struct stat filesStat {};
+    if (::fstat(trash.files.get(), &filesStat) != 0)
+        stay(trashTrouble(errno));
+    if (filesStat.st_dev != device)
+        stay(QStringLiteral("no trash on this drive"));
+
+    QByteArray extension;
+    const QByteArray stem = shortened(name, &extension);
+    const QByteArray counterKey =
+        QByteArray::number(quint64(filesStat.st_dev)) + ':' + QByteArray::number(quint64(filesStat.st_ino)) + '/'
+        + stem + extension;
+    const QByteArray text = "[Trash Info]\nPath=" + percentEncoded(QFile::encodeName(path)) + "\nDeletionDate="
+        + QDateTime::currentDateTime().toString(Qt::ISODate).left(19).toLatin1() + '\n';
+
+    // 0: the plain name is still to be tried. After a taken name the counter moves on in
+    // growing steps, so a trash full of one name from earlier sessions is passed quickly.
+    quint64 &counter = nextCounters()[counterKey];
+    quint64 step = 1;
+    for (int attempt = 0; attempt < 1 + CounterTries + RandomTries; ++attempt) {
+        const bool counted = attempt > 0 && attempt <= CounterTries;
+        QByteArray candidate;
+        if (attempt == 0) {
+            if (counter != 0)
+                continue;
+            candidate = stem + extension;
+        } else if (counted) {
+            counter = std::max<quint64>(counter, 2);
+            candidate = stem + '.' + QByteArray::number(counter) + extension;
+        } else {
+            candidate = stem + '.' + QByteArray::number(QRandomGenerator::global()->generate64(), 16) + extension;
+        }
+        const auto taken = [&] {
+            if (counted) {
+                counter += step;
+                step *= 2;
+            }
+        };
+        const QByteArray infoName = candidate + ".trashinfo";
+        const int infoError = writeInfo(trash.info.get(), infoName, text);
+        if (infoError == EEXIST) {
+            taken();
+            continue;
+        }
+        if (infoError)
+            stay(trashTrouble(infoError));
+
+        const int moveError = moveNoReplace(folder, name, trash.files.get(), candidate);
+        if (moveError) {
+            ::unlinkat(trash.info.get(), infoName.constData(), 0);
+            if (moveError == EEXIST || moveError == ENOTEMPTY) {
+                taken();
+                continue;
+            }
+            if (moveError == ENOENT)
+                stay(QStringLiteral("already gone"), ToolkitError::Kind::NotFound);
+            // A refusal is the trash's when its folder cannot be written, else the file's own.
+            if ((moveError == EACCES || moveError == EPERM || moveError == EROFS)
+                && ::faccessat(trash.files.get(), ".", W_OK | X_OK, AT_EACCESS) == 0)
+                stay(ToolkitError::describeErrno(moveError));
+            stay(trashTrouble(moveError));
+        }
+        counter = counted ? counter + 1 : std::max<quint64>(counter, 2);
+
+        TrashedFile trashed {std::move(trash.files), std::move(trash.info), candidate};
+        // The name may have been given to another file since it was checked: it goes back.
+        struct stat moved {};
+        if (::fstatat(trashed.files.get(), candidate.constData(), &moved, AT_SYMLINK_NOFOLLOW) != 0
+            || moved.st_dev != device || moved.st_ino != inode) {
+            if (!putBack(trashed, folder, name))
+                throw ToolkitError(QStringLiteral("changed since the search, and now in the trash as ")
+                                   + QFile::decodeName(candidate));
+            throw ToolkitError(QStringLiteral("changed since the search"));
+        }
+        return trashed;
+    }
+    stay(QStringLiteral("no free name in the trash"));
+}
+
+bool putBack(const TrashedFile &trashed, int folder, const QByteArray &name)
+{
+    if (moveNoReplace(trashed.files.get(), trashed.name, folder, name) != 0)
+        return false;
+    ::unlinkat(trashed.info.get(), (trashed.name + ".trashinfo").constData(), 0);
+    return true;
+}
+
+} // namespace Trash
