@@ -3,6 +3,8 @@
 
     bench.py make TREE FOLDER        make (or keep) a tree and print its size and fingerprint
     bench.py check SAMELYN_OUT FDUPES_OUT
+    bench.py lines TREE FOLDER EQUAL_LINES DESTINED_LINES
+                                     compare the lines with those of an earlier implementation
     bench.py table RESULTS_TSV
 """
 import hashlib
@@ -15,7 +17,7 @@ import subprocess
 import sys
 
 # Bump when a tree's recipe changes, so that old trees are made again.
-RECIPE = {"real-like": 2, "same-size": 1, "huge": 1}
+RECIPE = {"real-like": 2, "same-size": 1, "huge": 1, "empty-1001": 1, "empty-20000": 1}
 SEED = 42
 MiB = 1024 * 1024
 GiB = 1024 * MiB
@@ -138,13 +140,28 @@ def make_huge(root, rng):
                 out.write(b"\x01")
 
 
+def make_empty(count):
+    """count empty files in one folder: every one equals every other, so the equal list gets
+    count × (count - 1) lines."""
+    def maker(root, rng):
+        os.makedirs(root)
+        width = len(str(count))
+        for i in range(1, count + 1):
+            open(os.path.join(root, "f%0*d" % (width, i)), "wb").close()
+    return maker
+
+
 def make(tree, root):
-    makers = {"real-like": make_real_like, "same-size": make_same_size, "huge": make_huge}
+    makers = {"real-like": make_real_like, "same-size": make_same_size, "huge": make_huge,
+              "empty-1001": make_empty(1001), "empty-20000": make_empty(20000)}
     if tree not in makers:
         sys.exit("unknown tree %r; known: %s" % (tree, " ".join(makers)))
     stamp = root + ".stamp"
     recipe = "%s recipe %d seed %d\n" % (tree, RECIPE[tree], SEED)
     current = os.path.isdir(root) and os.path.exists(stamp) and open(stamp).read() == recipe
+    if not current and os.path.islink(root):
+        # A tree borrowed from elsewhere is never made again in its place.
+        sys.exit("%s is a link to a tree of another recipe; remove the link to have it made here" % root)
     if not current:
         print("making %s in %s ..." % (tree, root), flush=True)
         if os.path.exists(stamp):
@@ -227,42 +244,202 @@ def check(samelyn_out, fdupes_out):
     return 1
 
 
-def table(results_tsv):
+EXPECTED_LINES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "expected-lines.sha256")
+
+
+def expected_lines():
+    """{"TREE.equal": digest, ...} and {"TREE": fingerprint} from expected-lines.sha256."""
+    digests = {}
+    fingerprints = {}
+    with open(EXPECTED_LINES) as f:
+        for line in f:
+            words = line.split()
+            if line.startswith("# fingerprint ") and len(words) == 4:
+                fingerprints[words[2]] = words[3]
+            elif words and not line.startswith("#"):
+                digests[words[1]] = words[0]
+    return digests, fingerprints
+
+
+def tree_free_digest(path, folder):
+    """sha256 of a lines file with every "FOLDER/" replaced by "TREE/". The window shows
+    the folder it resolved, lower-cased, so both spellings are replaced."""
+    real = os.path.realpath(folder)
+    prefixes = sorted({p.encode("utf-8", "surrogateescape") + b"/" for p in (real, real.lower())},
+                      key=len, reverse=True)
+    digest = hashlib.sha256()
+    with open(path, "rb") as f:
+        for line in f:
+            for prefix in prefixes:
+                line = line.replace(prefix, b"TREE/")
+            digest.update(line)
+    return digest.hexdigest()
+
+
+def lines(tree, folder, equal_out, destined_out):
+    digests, fingerprints = expected_lines()
+    wrong = []
+    for kind, path in (("equal", equal_out), ("destined", destined_out)):
+        key = "%s.%s" % (tree, kind)
+        if key not in digests:
+            print("no earlier lines of %s to compare with" % key)
+            return 0
+        if tree_free_digest(path, folder) != digests[key]:
+            wrong.append(kind)
+    if not wrong:
+        print("lines match the earlier implementation (%s: equal and obsolete lists)" % tree)
+        return 0
+    print("!" * 72)
+    print("MISMATCH: the %s lines of %s differ from the earlier implementation's"
+          % (" and ".join("obsolete" if k == "destined" else k for k in wrong), tree))
+    if tree in fingerprints:
+        now = fingerprint(folder)[2]
+        if now != fingerprints[tree]:
+            print("  (the tree itself differs from the one they were taken on: fingerprint %s, then %s)"
+                  % (now, fingerprints[tree]))
+    print("!" * 72)
+    return 1
+
+
+SAMELYN_ROWS = {"samelyn": "Samelyn", "samelyn-xvfb": "Samelyn (Xvfb)", "samelyn-a11y": "Samelyn (screen reader)"}
+
+
+def read_results(results_tsv):
     """Rows of the results file: tree, tool, seconds, peak kilobytes, then for Samelyn loads,
-    yields, the longest pause in ms and the seconds of gathering, bucketing and comparing."""
+    yields, the longest pause in ms and the seconds of gathering, bucketing and comparing,
+    and with a screen reader the events it heard. {(tree, tool): [fields after the tool]}
+    in the order first seen."""
     runs = {}
-    order = []
     with open(results_tsv) as f:
         for line in f:
             fields = line.rstrip("\n").split("\t")
-            key = (fields[0], fields[1])
-            if key not in runs:
-                runs[key] = []
-                order.append(key)
-            runs[key].append(fields[2:])
+            runs.setdefault((fields[0], fields[1]), []).append(fields[2:])
+    return runs
 
-    def median(key):
-        return statistics.median(float(r[0]) for r in runs[key])
 
+class Results:
+    def __init__(self, runs):
+        self.runs = runs
+
+    def has(self, tree, tool):
+        return (tree, tool) in self.runs
+
+    def median(self, tree, tool):
+        return statistics.median(float(r[0]) for r in self.runs[(tree, tool)])
+
+    def peak_mb(self, tree, tool):
+        return max(float(r[1]) for r in self.runs[(tree, tool)]) / 1024
+
+    def pause_ms(self, tree, tool):
+        return max(float(r[4]) for r in self.runs[(tree, tool)])
+
+    def middle(self, tree, tool):
+        rows = self.runs[(tree, tool)]
+        return sorted(rows, key=lambda r: float(r[0]))[(len(rows) - 1) // 2]
+
+
+def table(results_tsv):
+    results = Results(read_results(results_tsv))
     print("| tree | tool | runs | median s | peak MB | Samelyn's time ÷ tool's "
           "| Samelyn: loads, yields, longest pause (worst run), gathering / buckets / comparing s (median run) |")
     print("|---|---|---:|---:|---:|---:|---|")
-    for tree, tool in order:
-        key = (tree, tool)
-        seconds = median(key)
-        peak = max(float(r[1]) for r in runs[key]) / 1024
-        ours = (tree, "samelyn")
+    for tree, tool in results.runs:
+        seconds = results.median(tree, tool)
         ratio = ""
         extra = ""
-        if tool == "samelyn":
-            middle = sorted(runs[key], key=lambda r: float(r[0]))[(len(runs[key]) - 1) // 2]
-            pause = max(float(r[4]) for r in runs[key])
+        if tool in SAMELYN_ROWS:
+            middle = results.middle(tree, tool)
             extra = "%s loads, %s yields, %.1f ms; %s / %s / %s" % (
-                format(int(middle[2]), ","), format(int(middle[3]), ","), pause, middle[5], middle[6], middle[7])
-        elif ours in runs and seconds > 0:
-            ratio = "%.2f×" % (median(ours) / seconds)
+                format(int(middle[2]), ","), format(int(middle[3]), ","), results.pause_ms(tree, tool),
+                middle[5], middle[6], middle[7])
+            if tool == "samelyn-a11y":
+                heard = [int(r[8]) for r in results.runs[(tree, tool)] if len(r) > 8 and r[8]]
+                extra += "; %s events heard (median run)" % (
+                    format(int(statistics.median(heard)), ",") if heard else "no count of")
+                if results.has(tree, "samelyn-xvfb"):
+                    extra += "; %.2f× the run without it" % (seconds / results.median(tree, "samelyn-xvfb"))
+        elif results.has(tree, "samelyn") and seconds > 0:
+            ratio = "%.2f×" % (results.median(tree, "samelyn") / seconds)
         print("| %s | %s | %d | %.2f | %.1f | %s | %s |"
-              % (tree, "Samelyn" if tool == "samelyn" else tool, len(runs[key]), seconds, peak, ratio, extra))
+              % (tree, SAMELYN_ROWS.get(tool, tool), len(results.runs[(tree, tool)]), seconds,
+                 results.peak_mb(tree, tool), ratio, extra))
+    print()
+    targets(results)
+
+
+def targets(results):
+    """Each target of the speed and the accessibility work, what was measured, and whether it
+    was met."""
+    rows = []
+
+    def row(target, measured, met):
+        rows.append((target, measured, "—" if met is None else ("yes" if met else "**no**")))
+
+    def missing(target):
+        row(target, "not measured", None)
+
+    def ratio_to(tree, peer, limit):
+        target = "%s: time at most %.1f× %s" % (tree, limit, peer)
+        if not (results.has(tree, "samelyn") and results.has(tree, peer)):
+            return missing(target)
+        ours, theirs = results.median(tree, "samelyn"), results.median(tree, peer)
+        row(target, "%.2f× (%.2f s against %.2f s, median of %d)"
+            % (ours / theirs, ours, theirs, len(results.runs[(tree, "samelyn")])), ours <= limit * theirs)
+
+    def seconds_at_most(tree, tool, limit, label=""):
+        target = "%s%s: time at most %g s" % (tree, label, limit)
+        if not results.has(tree, tool):
+            return missing(target)
+        seconds = results.median(tree, tool)
+        row(target, "%.2f s" % seconds, seconds <= limit)
+
+    def memory_at_most(tree, tool, limit, label=""):
+        target = "%s%s: peak memory at most %d MB" % (tree, label, limit)
+        if not results.has(tree, tool):
+            return missing(target)
+        peak = results.peak_mb(tree, tool)
+        row(target, "%.0f MB" % peak, peak <= limit)
+
+    ratio_to("real-like", "jdupes", 1.0)
+    seconds_at_most("same-size", "samelyn", 0.5)
+    ratio_to("huge", "jdupes", 1.0)
+    seconds_at_most("empty-1001", "samelyn", 1.5)
+    memory_at_most("empty-1001", "samelyn", 100)
+    seconds_at_most("empty-1001", "samelyn", 7.3, " (no slower than the hand-drawn list)")
+    seconds_at_most("empty-20000", "samelyn", 10)
+    memory_at_most("empty-20000", "samelyn", 200)
+    seconds_at_most("empty-20000", "samelyn-a11y", 10, " with a screen reader")
+    memory_at_most("empty-20000", "samelyn-a11y", 200, " with a screen reader")
+    memory_at_most("real-like", "samelyn", 100)
+
+    pauses = [("%s %s" % (tree, "offscreen" if tool == "samelyn" else
+                          "under Xvfb" if tool == "samelyn-xvfb" else "under Xvfb, screen reader"),
+               results.pause_ms(tree, tool))
+              for tree, tool in results.runs if tool in SAMELYN_ROWS]
+    target = "longest pause of the event loop at most 50 ms, every tree, offscreen and under Xvfb"
+    if pauses:
+        worst = max(ms for _, ms in pauses)
+        measured = "; ".join("%s %.0f ms" % p for p in pauses)
+        on_xvfb = any(tool == "samelyn-xvfb" for _, tool in results.runs)
+        if not on_xvfb:
+            measured += "; under Xvfb not measured"
+        row(target, measured, False if worst > 50 else True if on_xvfb else None)
+    else:
+        missing(target)
+
+    target = "real-like with a screen reader: time at most 1.5× without"
+    if results.has("real-like", "samelyn-a11y") and results.has("real-like", "samelyn-xvfb"):
+        on, off = results.median("real-like", "samelyn-a11y"), results.median("real-like", "samelyn-xvfb")
+        row(target, "%.2f× (%.2f s against %.2f s, both under Xvfb)" % (on / off, on, off), on <= 1.5 * off)
+    else:
+        missing(target)
+
+    print("## Against the targets")
+    print()
+    print("| target | measured | met? |")
+    print("|---|---|---|")
+    for target, measured, met in rows:
+        print("| %s | %s | %s |" % (target, measured, met))
 
 
 def main():
@@ -270,6 +447,8 @@ def main():
         make(sys.argv[2], os.path.abspath(sys.argv[3]))
     elif len(sys.argv) == 4 and sys.argv[1] == "check":
         sys.exit(check(sys.argv[2], sys.argv[3]))
+    elif len(sys.argv) == 6 and sys.argv[1] == "lines":
+        sys.exit(lines(*sys.argv[2:]))
     elif len(sys.argv) == 3 and sys.argv[1] == "table":
         table(sys.argv[2])
     else:
