@@ -40,12 +40,12 @@ QString quoted(const QString &path)
     return QLatin1Char('"') + shown(path) + QLatin1Char('"');
 }
 
-void writeAll(const QString &bucket, const QByteArray &lines)
+void writeAll(int folder, const QString &bucket, const QByteArray &lines)
 {
     // Bucket files only ever grow: a later search in the same window also meets the files
     // of earlier searches, and the older lines come first.
-    const int fd = ::open(QFile::encodeName(bucket).constData(),
-                          O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    const int fd = ::openat(folder, QFile::encodeName(QFileInfo(bucket).fileName()).constData(),
+                            O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0)
         throw ToolkitError(QStringLiteral("Could not open ") + bucket + QStringLiteral(": ")
                            + ToolkitError::describeErrno(errno));
@@ -229,11 +229,26 @@ void SearchRun::writeBuckets()
     m_state.SizeList.clear();
     m_state.PathList = TextList();
     m_state.RealFiles.clear();
-    for (const qint64 size : sizes) {
-        writeAll(bucketFileName(m_state.WorkFolder, size), lines.value(size));
-        lines.remove(size);
-        m_host.breathe();
+    if (sizes.empty())
+        return;
+    // Eleven thousand sizes are eleven thousand files: each is opened from the folder, not
+    // by its whole path.
+    const int folder = ::open(QFile::encodeName(m_state.WorkFolder).constData(),
+                              O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (folder < 0)
+        throw ToolkitError(QStringLiteral("Could not open ") + m_state.WorkFolder + QStringLiteral(": ")
+                           + ToolkitError::describeErrno(errno));
+    try {
+        for (const qint64 size : sizes) {
+            writeAll(folder, bucketFileName(m_state.WorkFolder, size), lines.value(size));
+            lines.remove(size);
+            m_host.breathe();
+        }
+    } catch (...) {
+        ::close(folder);
+        throw;
     }
+    ::close(folder);
 }
 
 void SearchRun::readGroup(const QString &bucketFile)
@@ -241,17 +256,25 @@ void SearchRun::readGroup(const QString &bucketFile)
     m_state.PathList = TextList();
     m_state.RealFiles.clear();
 
-    QFile file(bucketFile);
-    if (!file.open(QIODevice::ReadOnly))
-        throw ToolkitError(QStringLiteral("Could not read ") + bucketFile + QStringLiteral(": ") + file.errorString());
-    const QByteArray content = file.readAll();
-    file.close();
-
     bool sized = false;
     const QString name = QFileInfo(bucketFile).fileName();
     const qint64 size = name.endsWith(QLatin1String(".tmp")) ? name.chopped(4).toLongLong(&sized) : 0;
     m_groupSize = sized ? std::optional<qint64>(size) : std::nullopt;
     const auto known = sized ? m_state.BucketFiles.constFind(size) : m_state.BucketFiles.constEnd();
+
+    // Most sizes are met once. A bucket of one line that this window wrote is known without
+    // reading it back: nobody else writes into the window's private folder.
+    if (known != m_state.BucketFiles.constEnd() && known->size() == 1) {
+        m_state.PathList.append(known->front().path.toLower());
+        m_state.RealFiles.push_back(known->front());
+        return;
+    }
+
+    QFile file(bucketFile);
+    if (!file.open(QIODevice::ReadOnly))
+        throw ToolkitError(QStringLiteral("Could not read ") + bucketFile + QStringLiteral(": ") + file.errorString());
+    const QByteArray content = file.readAll();
+    file.close();
 
     qsizetype start = 0;
     for (std::size_t line = 0; start < content.size(); ++line) {

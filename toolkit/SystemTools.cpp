@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -121,10 +122,29 @@ void SystemTools::DeleteFolder(const QString &path)
 
 QStringList SystemTools::ListFiles(const QString &folder, int, int)
 {
-    if (folder.isEmpty() || !QFileInfo(folder).isDir())
+    if (folder.isEmpty())
         throw ToolkitError(QStringLiteral("Folder not found: ") + folder);
-    // No QDir::System: it would add FIFOs, sockets and devices, and reading a FIFO blocks.
-    QStringList names = QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::NoSymLinks, QDir::NoSort);
+    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    DIR *dir = fd < 0 ? nullptr : ::fdopendir(fd);
+    if (!dir) {
+        if (fd >= 0)
+            ::close(fd);
+        throw ToolkitError(QStringLiteral("Folder not found: ") + folder);
+    }
+    // Plain files only: a FIFO, socket or device would block or lie about its size, and a
+    // link leads elsewhere. The type comes with the listing; the disk is asked only where not.
+    QStringList names;
+    while (const dirent *entry = ::readdir(dir)) {
+        unsigned char type = entry->d_type;
+        if (type == DT_UNKNOWN) {
+            struct stat st {};
+            if (::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
+                type = DT_REG;
+        }
+        if (type == DT_REG)
+            names.append(QFile::decodeName(entry->d_name));
+    }
+    ::closedir(dir);
     std::sort(names.begin(), names.end());
     QStringList paths;
     paths.reserve(names.size());
