@@ -3,6 +3,7 @@
 #include "DisplayCheck.h"
 
 #include <QDir>
+#include <QFile>
 #include <QLibrary>
 #include <QLibraryInfo>
 
