@@ -120,6 +120,11 @@ void frmFinderMain::closeEvent(QCloseEvent *event)
     event->accept();
 }
 
+void frmFinderMain::setFolderText(const QString &folder)
+{
+    txtPath->setText(folder);
+}
+
 QString frmFinderMain::folderText() const
 {
     return txtPath->text();

@@ -32,6 +32,9 @@ public:
     // otherwise.
     static void setFatalHandler(std::function<void()> handler);
 
+    // Fills in the folder to look in, as if typed; the search still waits for "Start now!".
+    void setFolderText(const QString &folder);
+
     void cmdStart_Click();
     void cmdStop_Click();
     void cmdBrowse1_Click();

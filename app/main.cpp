@@ -1,20 +1,56 @@
-// Starts the program: the window is all there is.
+// Starts the program: the command line, then the window, which is all there is.
+#include "CommandLine.h"
+#include "DisplayCheck.h"
+#include "SignalRelay.h"
 #include "frmFinderMain.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QMessageBox>
+
+#include <cstdio>
+
+namespace {
+
+void nameTheProgram()
+{
+    QCoreApplication::setApplicationName(QStringLiteral("Samelyn"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(SAMELYN_VERSION));
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
+    CommandLine options;
+    {
+        // Help, version and a missing display are answered without the window system, which
+        // would abort the program when it finds no display.
+        QCoreApplication terminal(argc, argv);
+        nameTheProgram();
+        options = CommandLine::parse(QCoreApplication::arguments(), QDir::currentPath());
+        if (options.done)
+            return options.exitCode;
+        const QString trouble = DisplayCheck::whyNot(options.platform, options.display);
+        if (!trouble.isEmpty()) {
+            std::fprintf(stderr, "samelyn: %s\n", trouble.toLocal8Bit().constData());
+            return 1;
+        }
+    }
+
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Samelyn"));
-    QApplication::setApplicationVersion(QStringLiteral(SAMELYN_VERSION));
+    nameTheProgram();
     QGuiApplication::setApplicationDisplayName(QStringLiteral("Samelyn"));
     QGuiApplication::setDesktopFileName(QStringLiteral(SAMELYN_APP_ID));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/samelyn.svg")));
 
     try {
+        // Before the window makes its scratch folder: from then on a signal must not end the
+        // program without removing it.
+        SignalRelay relay;
         frmFinderMain window;
+        relay.setWindow(&window);
+        window.setFolderText(options.folder);
         window.show();
         return QApplication::exec();
     } catch (const std::exception &error) {

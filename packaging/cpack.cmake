@@ -4,7 +4,8 @@ set(CPACK_GENERATOR "DEB")
 set(CPACK_PACKAGE_NAME "samelyn")
 set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
 set(CPACK_PACKAGE_VENDOR "The Samelyn developers")
-set(CPACK_PACKAGE_CONTACT "The Samelyn developers <maintainers@samelyn.example.org>")
+# There is no public address yet: .invalid says so, where a made-up domain would not.
+set(CPACK_PACKAGE_CONTACT "The Samelyn developers <maintainers@samelyn.invalid>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "find and remove duplicate files")
 set(CPACK_PACKAGE_DESCRIPTION
     "Samelyn finds files of identical content below a folder and shows each\n"
@@ -12,7 +13,6 @@ set(CPACK_PACKAGE_DESCRIPTION
     "the others to the trash after checking that the kept copy is still\n"
     "equal. Links, special files and unreadable files are left alone.")
 string(JOIN "" CPACK_PACKAGE_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})
-set(CPACK_PACKAGE_HOMEPAGE_URL "${PROJECT_HOMEPAGE_URL}")
 set(CPACK_STRIP_FILES ON)
 
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

@@ -28,3 +28,8 @@ _samelyn_tool_test(packaging_metainfo_valid "${SAMELYN_APPSTREAMCLI}"
 # A malformed icon would just leave the window and launcher without a picture.
 _samelyn_tool_test(packaging_icon_well_formed "${SAMELYN_XMLLINT}"
                    libxml2-utils --noout "${_icon_file}")
+
+# A placeholder address is a dead link in a software centre or a bounced mail.
+add_test(NAME packaging_no_placeholder_addresses
+         COMMAND "${CMAKE_COMMAND}" "-DFILES=${PROJECT_SOURCE_DIR}/CMakeLists.txt;${PROJECT_SOURCE_DIR}/packaging;${_metainfo_file}"
+                 -P "${CMAKE_CURRENT_LIST_DIR}/no-placeholder-addresses.cmake")

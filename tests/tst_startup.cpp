@@ -1,0 +1,175 @@
+// Starting and ending the program: its command line, a missing display, and the signals that
+// end it as closing the window does.
+#include "CommandLine.h"
+#include "SignalRelay.h"
+#include "SystemTools.h"
+#include "TestDir.h"
+#include "WindowDriver.h"
+
+#include <QDialog>
+#include <QLineEdit>
+#include <QProcess>
+#include <QTimer>
+
+#include <csignal>
+
+namespace {
+
+// The environment of a machine without any desktop session.
+QProcessEnvironment headless()
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "WAYLAND_SOCKET", "QT_QPA_PLATFORM", "XDG_SESSION_TYPE"})
+        environment.remove(QString::fromLatin1(name));
+    return environment;
+}
+
+// Cancels whatever box is still open, so that a relay that fails cannot hang the test.
+// Returns whether there was one.
+bool rejectDialogs()
+{
+    bool found = false;
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        if (auto *dialog = qobject_cast<QDialog *>(widget); dialog && dialog->isVisible()) {
+            dialog->reject();
+            found = true;
+        }
+    }
+    return found;
+}
+
+} // namespace
+
+class tst_startup : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void commandLine_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("display");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("out");
+        QTest::addColumn<QString>("err");
+
+        const QString version = QStringLiteral("^Samelyn " SAMELYN_VERSION "\n$");
+        const QString oneLine = QStringLiteral("^samelyn: [^\n]+\n$");
+        QTest::newRow("version") << QStringList{"--version"} << "" << 0 << version << "^$";
+        QTest::newRow("help") << QStringList{"--help"} << "" << 0 << "\\[FOLDER\\]" << "^$";
+        QTest::newRow("Qt's options are not the folder")
+            << QStringList{"-platform", "offscreen", "-v"} << "" << 0 << version << "^$";
+        QTest::newRow("no display") << QStringList{} << "" << 1 << "^$" << oneLine;
+        QTest::newRow("no X server") << QStringList{"/"} << ":4711" << 1 << "^$" << oneLine;
+        QTest::newRow("two folders") << QStringList{"/", "/tmp"} << "" << 1 << "^$" << "^samelyn: ";
+    }
+
+    void commandLine()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, display);
+        QFETCH(int, exitCode);
+        QFETCH(QString, out);
+        QFETCH(QString, err);
+
+        QProcessEnvironment environment = headless();
+        if (!display.isEmpty())
+            environment.insert(QStringLiteral("DISPLAY"), display);
+        QProcess program;
+        program.setProcessEnvironment(environment);
+        program.start(QStringLiteral(SAMELYN_BINARY), arguments);
+        QVERIFY(program.waitForFinished(30000));
+        // Not aborted by Qt for want of a display: ended on its own, with its own word.
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), exitCode);
+        QVERIFY2(QString::fromLocal8Bit(program.readAllStandardOutput()).contains(QRegularExpression(out)), qPrintable(out));
+        const QString errors = QString::fromLocal8Bit(program.readAllStandardError());
+        QVERIFY2(errors.contains(QRegularExpression(err)), qPrintable(errors));
+    }
+
+    void folderArgument_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("txtPath");
+
+        QTest::newRow("none") << QStringList{} << "";
+        QTest::newRow("relative") << QStringList{"Pictures/2024"} << "/home/ann/Pictures/2024";
+        QTest::newRow("current folder") << QStringList{"."} << "/home/ann";
+        QTest::newRow("parent, trailing slash") << QStringList{"../bob/"} << "/home/bob";
+        QTest::newRow("absolute") << QStringList{"/srv/photos"} << "/srv/photos";
+        QTest::newRow("after Qt's options") << QStringList{"-platform", "offscreen", "-reverse", "x"}
+                                            << "/home/ann/x";
+    }
+
+    void folderArgument()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, txtPath);
+
+        const CommandLine options
+            = CommandLine::parse(QStringList{"samelyn"} + arguments, QStringLiteral("/home/ann"));
+        QVERIFY(!options.done);
+        frmFinderMain window;
+        window.setFolderText(options.folder);
+        QCOMPARE(control<QLineEdit>(window, "txtPath")->text(), txtPath);
+        // The folder is only filled in: nothing was searched.
+        QVERIFY(lines(window, "lstFiles").isEmpty());
+        QVERIFY(!window.isRunning());
+    }
+
+    void signalClosesWindow_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::addColumn<QString>("open");
+
+        QTest::newRow("SIGTERM, message box") << int(SIGTERM) << "message box";
+        QTest::newRow("SIGHUP, folder chooser") << int(SIGHUP) << "folder chooser";
+        QTest::newRow("SIGINT, the window alone") << int(SIGINT) << "";
+    }
+
+    void signalClosesWindow()
+    {
+        QFETCH(int, signal);
+        QFETCH(QString, open);
+
+        TestDir dir;
+        // The real boxes and chooser, as the program shows them.
+        Messages::setHandler({});
+        SystemTools::instance().setFolderChooser({});
+        SignalRelay relay;
+        frmFinderMain window;
+        relay.setWindow(&window);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        const QString workFolder = window.state().WorkFolder;
+        QVERIFY(QFileInfo(workFolder).isDir());
+
+        bool raised = false;
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, this, [&] {
+            if (!raised && (open.isEmpty() || QApplication::activeModalWidget())) {
+                raised = true;
+                ::raise(signal);
+            }
+        });
+        poll.start(10);
+        bool rescued = false;
+        QTimer::singleShot(10000, &poll, [&] { rescued = rejectDialogs(); });
+
+        if (open == QLatin1String("message box")) {
+            // An empty folder: the search ends at once with its "DONE!" box.
+            window.setFolderText(dir.path());
+            window.cmdStart_Click();
+        } else if (open == QLatin1String("folder chooser")) {
+            window.cmdBrowse1_Click();
+        }
+        QVERIFY2(!rescued, "the box stayed open");
+        QTRY_VERIFY_WITH_TIMEOUT(!window.isVisible(), 10000);
+        QVERIFY(raised);
+        QVERIFY(!QFileInfo::exists(workFolder));
+        QVERIFY(!QApplication::activeModalWidget());
+    }
+};
+
+SAMELYN_TEST_MAIN(tst_startup)
+#include "tst_startup.moc"
