@@ -2,6 +2,7 @@
 #include "frmFinderMain.h"
 
 #include "EventPump.h"
+#include "GroupContent.h"
 #include "TestDir.h"
 #include "WindowDriver.h"
 
@@ -59,6 +60,15 @@ QStringList destinedPairs(const SearchState &state)
     for (const DestinedPair &pair : state.DestinedPairs)
         pairs.append(pair.proposed.path + QStringLiteral(" | ") + pair.kept.path);
     return pairs;
+}
+
+// A file as the walk records it: its path and which file it is on disk.
+DiskFile found(const QString &path)
+{
+    struct stat st {};
+    if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
+        qFatal("cannot look at %s", qPrintable(path));
+    return {path, quint64(st.st_dev), quint64(st.st_ino)};
 }
 
 // A shown window whose message boxes are answered.
@@ -287,6 +297,86 @@ private slots:
         }
     }
 
+    // Equal exactly when every byte is: files that differ at the first byte, at the edges of
+    // the blocks a group is read in, in the middle or at the last byte; two names of one file
+    // are one file; past 2 GiB nothing wraps.
+    void groupContent_data()
+    {
+        QTest::addColumn<qint64>("size");
+        QTest::addColumn<qint64>("changeAt"); // -1: a copy
+        constexpr qint64 MiB = 1024 * 1024;
+        const qint64 size = 3 * MiB + 5;
+        QTest::newRow("empty") << qint64(0) << qint64(-1);
+        QTest::newRow("one byte") << qint64(1) << qint64(0);
+        const std::pair<const char *, qint64> changes[] = {
+            {"a copy", -1}, {"first byte", 0}, {"last of the first block", 4095}, {"after it", 4096},
+            {"middle", size / 2}, {"before a chunk edge", 4096 + MiB - 1}, {"after it", 4096 + MiB},
+            {"last byte", size - 1}};
+        for (const auto &[where, at] : changes)
+            QTest::addRow("%s", where) << size << at;
+        QTest::newRow("past 2 GiB, last byte") << qint64(3221225472) << qint64(3221225471);
+    }
+    void groupContent()
+    {
+        QFETCH(qint64, size);
+        QFETCH(qint64, changeAt);
+        // Holes read many times faster from a memory file system.
+        QTemporaryDir inMemory("/dev/shm/tst_search-XXXXXX");
+        const QString folder = inMemory.isValid() ? inMemory.path() : freshFolder();
+        const auto write = [&](const QString &name, qint64 at) {
+            QFile file(folder + QLatin1Char('/') + name);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(size));
+            for (const qint64 where : {qint64(0), size / 3, size - 1}) {
+                if (where >= 0 && where < size)
+                    QVERIFY(file.seek(where) && file.putChar(char(where % 251 + 1)));
+            }
+            if (at >= 0)
+                QVERIFY(file.seek(at) && file.putChar('\x7f'));
+        };
+        write("a", -1);
+        write("b", changeAt);
+        write("c", -1);
+        QCOMPARE(::link(QFile::encodeName(folder + "/a").constData(), QFile::encodeName(folder + "/link").constData()), 0);
+        const std::vector<DiskFile> files = {found(folder + "/a"), found(folder + "/b"), found(folder + "/link"),
+                                             found(folder + "/c")};
+        GroupContent content;
+        content.examine(files, size, {});
+        for (int i = 0; i < 4; ++i)
+            QVERIFY(content.stateOf(i) == GroupContent::State::Loaded);
+        QCOMPARE(content.classOf(2), content.classOf(0));
+        QCOMPARE(content.classOf(3), content.classOf(0));
+        QCOMPARE(content.classOf(1) == content.classOf(0), changeAt < 0);
+    }
+
+    // A file that cannot be read is told apart from one that is no longer the file found:
+    // gone, replaced, or reached through a link.
+    void groupContentTrouble()
+    {
+        const QString folder = freshFolder();
+        const QStringList names = {"kept", "unreadable", "gone", "replaced", "fifo", "link", "sub/below"};
+        for (const QString &name : names)
+            m_tree.createFile(QDir(m_root).relativeFilePath(folder + "/" + name), "bytes");
+        std::vector<DiskFile> files;
+        for (const QString &name : names)
+            files.push_back(found(folder + "/" + name));
+        QVERIFY(QFile::setPermissions(folder + "/unreadable", {}));
+        QVERIFY(QFile::remove(folder + "/gone"));
+        QVERIFY(QFile::remove(folder + "/replaced"));
+        put(folder + "/replaced", "bytes");
+        QVERIFY(QFile::remove(folder + "/fifo"));
+        QCOMPARE(::mkfifo(QFile::encodeName(folder + "/fifo").constData(), 0600), 0); // opening must not wait
+        QVERIFY(QFile::remove(folder + "/link") && QFile::link(folder + "/kept", folder + "/link"));
+        QVERIFY(QDir(folder).rename("sub", "real") && QFile::link(folder + "/real", folder + "/sub"));
+
+        GroupContent content;
+        content.examine(files, 5, {});
+        using State = GroupContent::State;
+        const QList<State> expected = {State::Loaded, State::Unreadable, State::Gone, State::Gone,
+                                       State::Gone, State::Gone, State::Gone};
+        for (int i = 0; i < int(names.size()); ++i)
+            QVERIFY2(content.stateOf(i) == expected[i], qPrintable(names[i]));
+    }
+
     // The lists speak lower case, but each file on disk is loaded and proposed by its own name.
     void namesDifferingInCase()
     {
@@ -389,7 +479,8 @@ private slots:
         Finder f;
         QCOMPARE(f.search(pair()), QStringList{"DONE!"});
         const auto shown = [&f] {
-            return QList{f.lines("lstFiles"), f.lines("lstEqual"), f.lines("lstDestined"), f.destined()};
+            return QList{f.lines("lstFiles"), f.lines("lstEqual"), f.lines("lstDestined"), f.destined(),
+                         QStringList{f.window.statusText(), f.window.statusBText()}};
         };
         const auto before = shown();
         const Buckets buckets = workspaceOf(f.state());

@@ -1,14 +1,12 @@
-// Tests of the toolkit: percentages, file contents, the folder walk and the file-system services.
+// Tests of the toolkit: percentages, the folder walk and the file-system services.
 #include "CommonTools.h"
 #include "frmFinderMain.h"
 #include "FileSeeker.h"
-#include "FileText.h"
 #include "SystemTools.h"
 #include "TestDir.h"
 #include "ToolkitError.h"
 
 #include <QElapsedTimer>
-#include <QRandomGenerator>
 #include <QScopeGuard>
 
 #include <fcntl.h>
@@ -17,38 +15,9 @@
 
 namespace {
 
-constexpr qint64 MiB = 1024 * 1024;
-
-// Not all zeros, so that reading the wrong place of a file shows as a difference.
-QByteArray pattern(qint64 size)
-{
-    QByteArray bytes(qsizetype(size), Qt::Uninitialized);
-    QRandomGenerator generator(size);
-    for (char &c : bytes)
-        c = char(generator.bounded(256));
-    return bytes;
-}
-
 bool makeFifo(const QString &path)
 {
     return ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0;
-}
-
-// A file of `size` bytes that takes no room on disk but its last byte.
-bool makeSparse(const QString &path, qint64 size, char last)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.resize(size) && file.seek(size - 1) && file.putChar(last);
-}
-
-ToolkitError::Kind loadFailure(const QString &path)
-{
-    try {
-        (void)FileText::load(path);
-    } catch (const ToolkitError &error) {
-        return error.kind();
-    }
-    return ToolkitError::Kind::General; // loaded: no kind a test expects
 }
 
 // The files the seeker reports (path + name) and the entries it skips. `yield` is handed the
@@ -85,102 +54,6 @@ private slots:
             {1, 3, "33%"}, {2147483647.0, 2147483647.0, "100%"}, {1, 0, "0%"}, {1, -2, "0%"}};
         for (const auto &c : cases)
             QCOMPARE(CommonTools::instance().PercentText(c.part, c.whole), QString::fromLatin1(c.text));
-    }
-
-    void equals_data()
-    {
-        QTest::addColumn<qint64>("size");
-        QTest::addColumn<qint64>("changeAt"); // -1: identical
-        QTest::newRow("empty") << qint64(0) << qint64(-1);
-        QTest::newRow("one byte, differs") << qint64(1) << qint64(0);
-        // The held file's last chunk is a short one.
-        for (const qint64 size : {3 * MiB, FileText::WholeLimit + MiB + 3}) {
-            const char *kind = size > FileText::WholeLimit ? "held" : "in memory";
-            const std::pair<const char *, qint64> changes[] = {
-                {"equal", -1}, {"first byte", 0}, {"middle", size / 2},
-                {"before chunk edge", MiB - 1}, {"after chunk edge", MiB}, {"last byte", size - 1}};
-            for (const auto &[where, at] : changes)
-                QTest::addRow("%s, %s", kind, where) << size << at;
-        }
-    }
-    void equals()
-    {
-        QFETCH(qint64, size);
-        QFETCH(qint64, changeAt);
-        TestDir dir;
-        QByteArray bytes = pattern(size);
-        const QString a = dir.createFile("a", bytes);
-        if (changeAt >= 0)
-            bytes[qsizetype(changeAt)] ^= 0x40;
-        const QString b = dir.createFile("b", bytes);
-        const QString link = dir.path("link");
-        QVERIFY(::link(QFile::encodeName(a).constData(), QFile::encodeName(link).constData()) == 0);
-
-        const FileText textA = FileText::load(a);
-        const FileText textB = FileText::load(b);
-        QCOMPARE(textA.size(), size);
-        QCOMPARE(textA.isHeldOpen(), size > FileText::WholeLimit);
-        QCOMPARE(textA.equals(textB), changeAt < 0);
-        QCOMPARE(textB.equals(textA), changeAt < 0);
-        QVERIFY(!textA.isSameFileAs(textB));
-        QVERIFY(textA.isSameFileAs(FileText::load(link)));
-        // A held file read on later: once it grew or shrank it equals nothing.
-        if (textA.isHeldOpen() && changeAt < 0) {
-            for (const qint64 change : {1, -1}) {
-                QVERIFY(::truncate(QFile::encodeName(b).constData(), off_t(size + change)) == 0);
-                QVERIFY(!textA.equals(textB) && !textB.equals(textA));
-            }
-        }
-    }
-
-    // A file loaded by the size it had when it was found: one that grew since is read no
-    // further and equals nothing, not even itself; one that shrank is what it now holds.
-    void changedSinceFound()
-    {
-        TestDir dir;
-        const QString grown = dir.createFile("grown", "0123456789");
-        const QString kept = dir.createFile("kept", "0123");
-        const FileText early = FileText::load(grown, 4);
-        QCOMPARE(early.size(), 4);
-        QVERIFY(!early.equals(FileText::load(kept, 4)));
-        QVERIFY(!early.equals(FileText::load(grown, 4)));
-        const FileText shrunk = FileText::load(kept, 9);
-        QCOMPARE(shrunk.size(), 4);
-        QVERIFY(shrunk.equals(FileText::load(kept)));
-        QVERIFY(!shrunk.isSameFileAs(FileText::load(kept, 4)));
-    }
-
-    // Past 2 GiB a 32-bit size or offset wraps; the difference sits in the very last byte.
-    void sparseOver2GiB()
-    {
-        // Holes read some thirty times faster from a memory file system than from a disk one.
-        QTemporaryDir inMemory("/dev/shm/tst_toolkit-XXXXXX");
-        TestDir dir;
-        const QString a = (inMemory.isValid() ? inMemory.path() : dir.path()) + "/a";
-        const QString b = a + "b";
-        const qint64 size = 3221225472;
-        QVERIFY(makeSparse(a, size, 'x') && makeSparse(b, size, 'y'));
-        const FileText textA = FileText::load(a);
-        QCOMPARE(textA.size(), size);
-        QVERIFY(!textA.equals(FileText::load(b)));
-        QVERIFY(makeSparse(b, size, 'x'));
-        QVERIFY(textA.equals(FileText::load(b)));
-    }
-
-    void loadFailures()
-    {
-        TestDir dir;
-        const QString file = dir.createFile("file", "bytes");
-        const QString unreadable = dir.createFile("unreadable", "bytes");
-        QVERIFY(QFile::setPermissions(unreadable, {}));
-        QVERIFY(makeFifo(dir.path("fifo"))); // no writer: opening it must not wait for one
-        QVERIFY(QFile::link(file, dir.path("link")));
-        QCOMPARE(loadFailure(dir.path("missing")), ToolkitError::Kind::NotFound);
-        QCOMPARE(loadFailure(file + "/below"), ToolkitError::Kind::NotFound);
-        QCOMPARE(loadFailure(unreadable), ToolkitError::Kind::Unreadable);
-        QCOMPARE(loadFailure(dir.path("fifo")), ToolkitError::Kind::Unreadable);
-        QCOMPARE(loadFailure(dir.path("link")), ToolkitError::Kind::Unreadable);
-        QCOMPARE(loadFailure(dir.path()), ToolkitError::Kind::Unreadable);
     }
 
     void seeker()

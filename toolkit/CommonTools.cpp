@@ -96,11 +96,6 @@ void CommonTools::CloseBusyMessage(const QString &handle)
         notice->close();
 }
 
-FileText CommonTools::ReadFileText(const QString &path, std::optional<qint64> expectedSize) const
-{
-    return FileText::load(path, expectedSize);
-}
-
 QString CommonTools::FileNameOf(const QString &path, int) const
 {
     return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);

@@ -1,8 +1,6 @@
 // Small services the window and the search run use; one instance for the process.
 #pragma once
 
-#include "FileText.h"
-
 #include <QHash>
 #include <QString>
 
@@ -28,9 +26,6 @@ public:
     QString ShowBusyMessage(const QString &text, int, int, int);
     void CloseBusyMessage(const QString &handle);
 
-    // The file's bytes; see FileText for how large files are held and what the expected
-    // size saves.
-    [[nodiscard]] FileText ReadFileText(const QString &path, std::optional<qint64> expectedSize = {}) const;
     // The last component of the path, for display.
     [[nodiscard]] QString FileNameOf(const QString &path, int) const;
 
