@@ -28,6 +28,20 @@ State &state()
     return s;
 }
 
+void runLoop(State &s)
+{
+    if (s.sinceLast.isValid())
+        s.stats.longestGapNs = std::max(s.stats.longestGapNs, s.sinceLast.nsecsElapsed());
+    ++s.stats.yields;
+    QCoreApplication::processEvents();
+    s.sinceLast.start();
+    if (s.observer) {
+        // A copy, so that an observer may replace or remove itself.
+        const auto observer = s.observer;
+        observer();
+    }
+}
+
 } // namespace
 
 namespace EventPump {
@@ -52,15 +66,7 @@ bool detail::clockSaysDue()
 void yield()
 {
     State &s = state();
-    if (s.sinceLast.isValid())
-        s.stats.longestGapNs = std::max(s.stats.longestGapNs, s.sinceLast.nsecsElapsed());
-    ++s.stats.yields;
-    QCoreApplication::processEvents();
-    s.sinceLast.start();
-    if (s.observer) {
-        const auto observer = s.observer;
-        observer();
-    }
+    runLoop(s);
     if (s.hook) {
         // A copy, so that a hook may replace or remove itself.
         const auto hook = s.hook;
@@ -71,16 +77,8 @@ void yield()
 void breathe()
 {
     State &s = state();
-    if (!s.sinceLast.isValid() || s.sinceLast.nsecsElapsed() < IntervalNs)
-        return;
-    s.stats.longestGapNs = std::max(s.stats.longestGapNs, s.sinceLast.nsecsElapsed());
-    ++s.stats.yields;
-    QCoreApplication::processEvents();
-    s.sinceLast.start();
-    if (s.observer) {
-        const auto observer = s.observer;
-        observer();
-    }
+    if (s.sinceLast.isValid() && s.sinceLast.nsecsElapsed() >= IntervalNs)
+        runLoop(s);
 }
 
 Stats stats()
