@@ -3,6 +3,7 @@
 
 #include "EventPump.h"
 #include "LineListBox.h"
+#include "Messages.h"
 #include "SafeDelete.h"
 #include "SystemTools.h"
 
@@ -16,12 +17,6 @@ namespace {
 constexpr int StayedShown = 5;
 // The window gets its events at least this often while KILL works.
 constexpr qint64 BreathNs = 5'000'000;
-
-// A line break in a file name would split the message where nothing splits.
-QString shownPath(QString path)
-{
-    return path.replace(QLatin1Char('\n'), QStringLiteral("\\n"));
-}
 
 QString files(int count)
 {
@@ -99,7 +94,7 @@ void frmFinderMain::cmdKillDestined_Click()
             } else {
                 stayedFiles.append(destined.item(i));
                 stayedPairs.push_back(pair);
-                stayed.append(shownPath(pair.proposed.path) + QStringLiteral(" (") + result.reason + QLatin1Char(')'));
+                stayed.append(Messages::shownPath(pair.proposed.path) + QStringLiteral(" (") + result.reason + QLatin1Char(')'));
             }
         }
         m_state.DestinedFiles = stayedFiles;

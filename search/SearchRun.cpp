@@ -3,6 +3,7 @@
 
 #include "CommonTools.h"
 #include "EventPump.h"
+#include "Messages.h"
 #include "SearchHost.h"
 #include "SearchState.h"
 #include "SystemTools.h"
@@ -26,18 +27,10 @@ QString bucketFileName(const QString &workFolder, qint64 size)
     return workFolder + QLatin1Char('/') + QString::number(size) + QStringLiteral(".tmp");
 }
 
-// A path as a message shows it: a line break inside a name would pass for two paths.
-QString shown(QString path)
-{
-    path.replace(QLatin1Char('\n'), QLatin1String("\\n"));
-    path.replace(QLatin1Char('\r'), QLatin1String("\\r"));
-    return path;
-}
-
 // In quotes, so that leading and trailing blanks can be seen.
 QString quoted(const QString &path)
 {
-    return QLatin1Char('"') + shown(path) + QLatin1Char('"');
+    return QLatin1Char('"') + Messages::shownPath(path) + QLatin1Char('"');
 }
 
 void writeAll(int folder, const QString &bucket, const QByteArray &lines)
@@ -469,7 +462,7 @@ QString SearchRun::finalMessage(const QString &outcome) const
                     .arg(EqualLines::Capacity);
     const auto list = [&text](const QStringList &paths) {
         for (const QString &path : paths.mid(0, LeftOutShown))
-            text += QLatin1Char('\n') + shown(path);
+            text += QLatin1Char('\n') + Messages::shownPath(path);
         if (paths.size() > LeftOutShown)
             text += QStringLiteral("\n...");
     };

@@ -27,6 +27,13 @@ void show(QWidget *owner, const QString &text)
     box.exec();
 }
 
+QString shownPath(QString path)
+{
+    path.replace(QLatin1Char('\n'), QLatin1String("\\n"));
+    path.replace(QLatin1Char('\r'), QLatin1String("\\r"));
+    return path;
+}
+
 void setHandler(Handler h)
 {
     handler() = std::move(h);

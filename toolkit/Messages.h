@@ -18,4 +18,7 @@ void setHandler(Handler handler);
 
 inline constexpr const char *Title = "Samelyn";
 
+// A path as a message shows it: a line break inside a name would pass for two paths.
+[[nodiscard]] QString shownPath(QString path);
+
 } // namespace Messages
