@@ -203,7 +203,7 @@ TrashFolders trashFor(int folder, dev_t device)
         try {
             return openFilesAndInfo(ownFolder(shared.get(), uid.constData(), false));
         } catch (const ToolkitError &) {
-            // The per-user folder below: the specification's next choice.
+            // The per-user folder below: the trash standard's next choice.
         }
     }
     const QByteArray own = ".Trash-" + uid;
