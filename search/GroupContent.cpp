@@ -1,6 +1,8 @@
 // Splitting a size group into classes of equal bytes, reading the files side by side.
 #include "GroupContent.h"
 
+#include "FileDescriptor.h"
+
 #include <QFile>
 #include <QHash>
 
@@ -8,10 +10,8 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <linux/openat2.h>
 #include <memory>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace {
@@ -24,17 +24,11 @@ constexpr qint64 SmallestChunk = 64 * 1024;
 // beyond it a hash finds the likely partner first, and the bytes still decide.
 constexpr qsizetype CompareDirectly = 8;
 
-// Opens exactly the file at `path`: no symbolic link in any part of it is followed, and a FIFO
+// Exactly the file at `path`: no symbolic link in any part of it is followed, and a FIFO
 // that took a file's place does not block.
 int openExactly(const QByteArray &path)
 {
-    open_how how {};
-    how.flags = O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
-    how.resolve = RESOLVE_NO_SYMLINKS;
-    const long fd = ::syscall(SYS_openat2, AT_FDCWD, path.constData(), &how, sizeof how);
-    if (fd < 0 && errno == ENOSYS)
-        return ::open(path.constData(), int(how.flags));
-    return int(fd);
+    return openWithoutLinks(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK).release();
 }
 
 struct FileSlot

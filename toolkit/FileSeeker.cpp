@@ -3,6 +3,8 @@
 // opens them, and a folder swapped for a link during the walk is not entered.
 #include "FileSeeker.h"
 
+#include "FileDescriptor.h"
+
 #include <QElapsedTimer>
 #include <QFile>
 #include <QRegularExpression>
@@ -92,27 +94,6 @@ bool holdsScratchTag(int folder)
                        [](const QByteArray &line) { return line.startsWith('#') && line.toLower().contains("samelyn"); });
 }
 
-class UniqueFd
-{
-public:
-    explicit UniqueFd(int fd = -1) : m_fd(fd) {}
-    UniqueFd(UniqueFd &&other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
-    UniqueFd &operator=(UniqueFd &&other) noexcept
-    {
-        std::swap(m_fd, other.m_fd);
-        return *this;
-    }
-    ~UniqueFd()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    [[nodiscard]] int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
-
 struct Identity
 {
     quint64 device = 0;
@@ -150,7 +131,7 @@ struct Entry
 // One open folder of the chain being walked: its descriptor, and the sub-folders still to enter.
 struct Level
 {
-    UniqueFd fd;
+    FileDescriptor fd;
     QString path; // ends with "/"
     quint64 device = 0;
     std::vector<Entry> folders;
@@ -211,7 +192,7 @@ void FileSeeker::Search(int, int, int, int)
         for (const QByteArray &name : nativeRoot.split('/')) {
             if (name.isEmpty())
                 continue;
-            const UniqueFd parent(::open(above.isEmpty() ? "/" : above.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+            const FileDescriptor parent(::open(above.isEmpty() ? "/" : above.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
             if (parent.get() >= 0 && holdsScratchTag(parent.get()))
                 return;
             above += '/' + name;
@@ -225,7 +206,7 @@ void FileSeeker::Search(int, int, int, int)
     std::vector<Level> levels;
     // Lists a folder just opened, reports its files, and keeps it open while its sub-folders
     // remain to be walked.
-    const auto walkFolder = [&](UniqueFd fd, const QString &path, const struct stat &st, bool newDevice) {
+    const auto walkFolder = [&](FileDescriptor fd, const QString &path, const struct stat &st, bool newDevice) {
         const Identity id = identityOf(st);
         if (visited.contains(id) || (newDevice && isPseudoFileSystem(fd.get())))
             return false;
@@ -291,7 +272,7 @@ void FileSeeker::Search(int, int, int, int)
 
     {
         // The one path resolved: every folder below is reached from its parent's descriptor.
-        UniqueFd fd(::open(nativeRoot.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        FileDescriptor fd(::open(nativeRoot.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         struct stat st {};
         if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0) {
             skipped(root, true);
@@ -323,7 +304,7 @@ void FileSeeker::Search(int, int, int, int)
 
         // From the parent's descriptor, never by the path again, and only if it is still the
         // folder the listing saw: a link or another folder put in its place is not entered.
-        UniqueFd fd(::openat(top.fd.get(), sub.name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        FileDescriptor fd(::openat(top.fd.get(), sub.name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         struct stat st {};
         if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || identityOf(st) != listed) {
             if (fd.get() >= 0 || errno != ENOENT) // one that is gone is no longer there to take

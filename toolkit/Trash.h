@@ -1,46 +1,12 @@
-// The freedesktop.org trash, reached through descriptors only, and the descriptor helpers it
-// shares with the checks made before a file goes.
+// The freedesktop.org trash, reached through descriptors only.
 #pragma once
+
+#include "FileDescriptor.h"
 
 #include <QByteArray>
 #include <QString>
 
 #include <sys/types.h>
-
-// An open descriptor that closes itself.
-class FileDescriptor
-{
-public:
-    FileDescriptor() = default;
-    explicit FileDescriptor(int fd) : m_fd(fd) {}
-    ~FileDescriptor() { reset(); }
-    FileDescriptor(FileDescriptor &&other) noexcept : m_fd(other.release()) {}
-    FileDescriptor &operator=(FileDescriptor &&other) noexcept
-    {
-        if (this != &other)
-            reset(other.release());
-        return *this;
-    }
-    FileDescriptor(const FileDescriptor &) = delete;
-    FileDescriptor &operator=(const FileDescriptor &) = delete;
-
-    [[nodiscard]] int get() const { return m_fd; }
-    [[nodiscard]] bool isValid() const { return m_fd >= 0; }
-    int release()
-    {
-        const int fd = m_fd;
-        m_fd = -1;
-        return fd;
-    }
-    void reset(int fd = -1);
-
-private:
-    int m_fd = -1;
-};
-
-// Opens an absolute path without following a symbolic link in any of its components. On
-// failure the descriptor is invalid and errno says why (ELOOP: a link was met).
-[[nodiscard]] FileDescriptor openWithoutLinks(const QByteArray &path, int flags);
 
 // Where a file went in the trash, so that it can be put back.
 struct TrashedFile

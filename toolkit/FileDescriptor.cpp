@@ -1,0 +1,52 @@
+// Descriptors, and opening a path one safe step at a time where the kernel cannot do it at once.
+#include "FileDescriptor.h"
+
+#include <QList>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <linux/openat2.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+void FileDescriptor::reset(int fd)
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = fd;
+}
+
+FileDescriptor openWithoutLinks(const QByteArray &path, int flags)
+{
+    if (!path.startsWith('/')) {
+        errno = ENOENT;
+        return {};
+    }
+    open_how how {};
+    how.flags = quint64(flags | O_CLOEXEC);
+    how.resolve = RESOLVE_NO_SYMLINKS;
+    const long fd = ::syscall(SYS_openat2, AT_FDCWD, path.constData(), &how, sizeof how);
+    if (fd >= 0 || errno != ENOSYS)
+        return FileDescriptor(int(fd));
+
+    // Kernels before 5.6: one component at a time, none of them a link.
+    FileDescriptor current(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    const QList<QByteArray> parts = path.split('/');
+    qsizetype last = parts.size() - 1;
+    while (last > 0 && (parts.at(last).isEmpty() || parts.at(last) == "."))
+        --last;
+    for (qsizetype i = 1; i <= last && current.isValid(); ++i) {
+        if (parts.at(i).isEmpty() || parts.at(i) == ".")
+            continue;
+        const int partFlags = i == last ? flags : O_PATH | O_DIRECTORY;
+        current = FileDescriptor(::openat(current.get(), parts.at(i).constData(), partFlags | O_NOFOLLOW | O_CLOEXEC));
+    }
+    struct stat st {};
+    // With O_PATH, O_NOFOLLOW opens the link itself instead of failing.
+    if (current.isValid() && ::fstat(current.get(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        errno = ELOOP;
+        return {};
+    }
+    return current;
+}
