@@ -7,7 +7,6 @@
 #include "SafeDelete.h"
 #include "SystemTools.h"
 
-#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScopeGuard>
@@ -15,8 +14,6 @@
 namespace {
 
 constexpr int StayedShown = 5;
-// The window gets its events at least this often while KILL works.
-constexpr qint64 BreathNs = 5'000'000;
 
 QString files(int count)
 {
@@ -62,14 +59,6 @@ void frmFinderMain::cmdKillDestined_Click()
                 button->setEnabled(enabled);
             m_killing = false;
         });
-        QElapsedTimer sinceBreath;
-        sinceBreath.start();
-        const auto breathe = [&sinceBreath] {
-            if (sinceBreath.nsecsElapsed() >= BreathNs) {
-                EventPump::yield();
-                sinceBreath.restart();
-            }
-        };
 
         // Each file goes only if the copy that stays is still there and still the same: a
         // search may be long past, and the files may have changed since. What stays is kept
@@ -84,9 +73,10 @@ void frmFinderMain::cmdKillDestined_Click()
         QStringList stayed;
         for (int i = 1; i <= n; ++i) {
             setStatus(QStringLiteral("Moving file %1 of %2 to the trash...").arg(i).arg(n));
-            breathe();
+            // The window is served every few milliseconds, between files and inside comparisons.
+            EventPump::breathe();
             const DestinedPair &pair = pairs.at(std::size_t(i - 1));
-            const DeleteResult result = removeSurplusCopy(pair, breathe);
+            const DeleteResult result = removeSurplusCopy(pair, EventPump::breathe);
             if (result.outcome == DeleteOutcome::Trashed) {
                 ++trashed;
             } else if (result.outcome == DeleteOutcome::AlreadyGone) {

@@ -77,7 +77,9 @@ void yield()
 void breathe()
 {
     State &s = state();
-    if (s.sinceLast.isValid() && s.sinceLast.nsecsElapsed() >= IntervalNs)
+    if (!s.sinceLast.isValid())
+        s.sinceLast.start();
+    else if (s.sinceLast.nsecsElapsed() >= IntervalNs)
         runLoop(s);
 }
 
