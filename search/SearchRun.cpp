@@ -22,9 +22,9 @@ namespace {
 
 constexpr int LeftOutShown = 10;
 
-QString bucketFileName(const QString &workFolder, qint64 size)
+QString bucketName(qint64 size)
 {
-    return workFolder + QLatin1Char('/') + QString::number(size) + QStringLiteral(".tmp");
+    return QString::number(size) + QStringLiteral(".tmp");
 }
 
 // In quotes, so that leading and trailing blanks can be seen.
@@ -37,7 +37,7 @@ void writeAll(int folder, const QString &bucket, const QByteArray &lines)
 {
     // Bucket files only ever grow: a later search in the same window also meets the files
     // of earlier searches, and the older lines come first.
-    const int fd = ::openat(folder, QFile::encodeName(QFileInfo(bucket).fileName()).constData(),
+    const int fd = ::openat(folder, QFile::encodeName(bucket).constData(),
                             O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0)
         throw ToolkitError(QStringLiteral("Could not open ") + bucket + QStringLiteral(": ")
@@ -233,7 +233,7 @@ void SearchRun::writeBuckets()
                            + ToolkitError::describeErrno(errno));
     try {
         for (const qint64 size : sizes) {
-            writeAll(folder, bucketFileName(m_state.WorkFolder, size), lines.value(size));
+            writeAll(folder, bucketName(size), lines.value(size));
             lines.remove(size);
             m_host.breathe();
         }
