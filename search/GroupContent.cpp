@@ -161,19 +161,11 @@ private:
             slot.fd = fd;
             ++m_open;
         }
-        qint64 done = 0;
-        while (done < length) {
-            const ssize_t n = ::pread(slot.fd, buffer + done, size_t(length - done), off_t(offset + done));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0) {
-                slot.state = GroupContent::State::Unreadable;
-                closeSlot(slot);
-                return false;
-            }
-            if (n == 0)
-                break;
-            done += n;
+        const qint64 done = ::readAt(slot.fd, buffer, length, offset);
+        if (done < 0) {
+            slot.state = GroupContent::State::Unreadable;
+            closeSlot(slot);
+            return false;
         }
         if (done < length) {
             slot.changed = true; // shorter than it was found: it equals nothing

@@ -74,22 +74,6 @@ bool onOverlay(int fd)
     return ::fstatfs(fd, &fs) == 0 && fs.f_type == OVERLAYFS_SUPER_MAGIC;
 }
 
-// Reads up to `size` bytes at `offset`; short only at the end of the file.
-qint64 readAt(int fd, char *buffer, qint64 size, qint64 offset)
-{
-    qint64 done = 0;
-    for (int round = 0; done < size && round < 64; ++round) {
-        const ssize_t got = ::pread(fd, buffer + done, size_t(size - done), offset + done);
-        if (got == 0)
-            break;
-        if (got < 0 && errno != EINTR)
-            return -1;
-        if (got > 0)
-            done += got;
-    }
-    return done;
-}
-
 // Compares two open files of `size` bytes piece by piece. Returns 1 when equal, 0 when not,
 // -1 with errno set on a read error.
 int equalContents(int a, int b, qint64 size, const std::function<void()> &breathe)

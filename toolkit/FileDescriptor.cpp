@@ -17,6 +17,22 @@ void FileDescriptor::reset(int fd)
     m_fd = fd;
 }
 
+qint64 readAt(int fd, char *buffer, qint64 size, qint64 offset)
+{
+    qint64 done = 0;
+    // A file that keeps being interrupted is given up on, not waited on forever.
+    for (int interrupted = 0; done < size;) {
+        const ssize_t got = ::pread(fd, buffer + done, size_t(size - done), off_t(offset + done));
+        if (got > 0)
+            done += got;
+        else if (got == 0)
+            break;
+        else if (errno != EINTR || ++interrupted > 64)
+            return -1;
+    }
+    return done;
+}
+
 FileDescriptor openWithoutLinks(const QByteArray &path, int flags)
 {
     if (!path.startsWith('/')) {

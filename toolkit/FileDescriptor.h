@@ -35,6 +35,10 @@ private:
     int m_fd = -1;
 };
 
+// Reads up to `size` bytes at `offset`, fewer only at the end of the file; -1 with errno set
+// on a read error.
+[[nodiscard]] qint64 readAt(int fd, char *buffer, qint64 size, qint64 offset);
+
 // Opens an absolute path without following a symbolic link in any of its components. On
 // failure the descriptor is invalid and errno says why (ELOOP: a link was met).
 [[nodiscard]] FileDescriptor openWithoutLinks(const QByteArray &path, int flags);
