@@ -31,7 +31,7 @@ LineListBox::~LineListBox() = default;
 
 void LineListBox::setSource(const LineSource *source)
 {
-    m_source = source ? source : &m_stored;
+    m_source = source ? source : &m_none;
     sourceReset();
 }
 
@@ -50,25 +50,6 @@ void LineListBox::sourceReset()
     ++m_epoch;
     m_current = -1;
     noteChange(LinesChanged);
-}
-
-void LineListBox::insertTop(const QString &line)
-{
-    m_stored.lines.push_front(line);
-    sourceInsertedAtTop(1);
-}
-
-void LineListBox::append(const QString &line)
-{
-    // Lines below the others move no line's row: nothing to shift.
-    m_stored.lines.push_back(line);
-    noteChange(LinesChanged);
-}
-
-void LineListBox::clear()
-{
-    m_stored.lines.clear();
-    sourceReset();
 }
 
 void LineListBox::noteChange(unsigned notice)

@@ -8,7 +8,6 @@
 #include <QAbstractScrollArea>
 #include <QString>
 
-#include <deque>
 
 class LineListBox : public QAbstractScrollArea
 {
@@ -17,17 +16,13 @@ public:
     explicit LineListBox(QWidget *parent = nullptr);
     ~LineListBox() override;
 
-    // Shows the lines of `source`, which outlives its use here; nullptr shows the box's own
-    // stored lines again. The source tells of its changes through the two calls after it.
+    // Shows the lines of `source`, which outlives its use here; nullptr shows none. The source
+    // tells of its changes through the two calls after it.
     void setSource(const LineSource *source);
     // Lines were added at the top: the selection stays on its line.
     void sourceInsertedAtTop(int added);
+    // Any other change: the lines are read anew, and nothing stays selected.
     void sourceReset();
-
-    // The box's own stored lines.
-    void insertTop(const QString &line);
-    void append(const QString &line);
-    void clear();
 
     [[nodiscard]] int count() const { return m_source->lineCount(); }
     [[nodiscard]] QString line(int row) const { return m_source->lineAt(row); }
@@ -61,11 +56,10 @@ protected:
     void focusOutEvent(QFocusEvent *event) override;
 
 private:
-    struct StoredLines : LineSource
+    struct NoLines : LineSource
     {
-        std::deque<QString> lines;
-        int lineCount() const override { return int(lines.size()); }
-        QString lineAt(int row) const override { return lines.at(std::size_t(row)); }
+        int lineCount() const override { return 0; }
+        QString lineAt(int) const override { return {}; }
     };
     // What a screen reader is yet to be told, one notice per refresh at most.
     enum Notice : unsigned { LinesChanged = 1, SelectionMoved = 2 };
@@ -76,8 +70,8 @@ private:
     [[nodiscard]] int visibleRows() const;
     void ensureVisible(int row);
 
-    StoredLines m_stored;
-    const LineSource *m_source = &m_stored;
+    NoLines m_none;
+    const LineSource *m_source = &m_none;
     int m_current = -1;
     qint64 m_addedAtTop = 0;
     quint64 m_epoch = 0;

@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScopeGuard>
 
 namespace {
 std::function<void()> &fatalHandler()
@@ -86,8 +87,11 @@ void frmFinderMain::cmdStart_Click()
         return;
     guarded([this] {
         m_running = true;
+        SearchRun run(m_state, *this);
+        m_run = &run;
+        const auto forget = qScopeGuard([this] { m_run = nullptr; });
         try {
-            SearchRun(m_state, *this).run();
+            run.run();
         } catch (const RunAbandoned &) {
             // The window is being closed: no final message, just let go and close.
         } catch (...) {
@@ -169,9 +173,9 @@ void frmFinderMain::showStatus()
     lblStatusB->setText(m_statusBText);
 }
 
-void frmFinderMain::insertFileLine(const QString &line)
+void frmFinderMain::fileLinesAdded(int added)
 {
-    lstFiles->insertTop(line);
+    lstFiles->sourceInsertedAtTop(added);
 }
 
 void frmFinderMain::equalLinesAdded(int added)
@@ -179,19 +183,18 @@ void frmFinderMain::equalLinesAdded(int added)
     lstEqual->sourceInsertedAtTop(added);
 }
 
-void frmFinderMain::clearDestined()
+void frmFinderMain::showDestined()
 {
-    lstDestined->clear();
-}
-
-void frmFinderMain::appendDestined(const QString &line)
-{
-    lstDestined->append(line);
+    m_destinedShown = m_state.DestinedFiles;
+    lstDestined->sourceReset();
 }
 
 void frmFinderMain::showMessage(const QString &text)
 {
-    // The box stops the run: the status lines say where it stands while it is up.
+    // The box stops the run: the status lines say where it stands while it is up, and no
+    // file is read behind it.
+    if (m_run)
+        m_run->pauseReading();
     m_statusPacer.flush();
     Messages::show(this, text);
 }

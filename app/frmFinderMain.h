@@ -14,6 +14,7 @@ class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class SearchRun;
 
 class frmFinderMain : public QWidget, private SearchHost
 {
@@ -61,15 +62,17 @@ private:
     void leaveRunning() override;
     void setStatus(const QString &text) override;
     void setStatusB(const QString &text) override;
-    void insertFileLine(const QString &line) override;
+    void fileLinesAdded(int added) override;
     void equalLinesAdded(int added) override;
-    void clearDestined() override;
-    void appendDestined(const QString &line) override;
+    void showDestined() override;
     void showMessage(const QString &text) override;
     void yield() override;
     void breathe() override;
 
     SearchState m_state;
+    // What the obsolete list shows: the proposals of the latest search, or what KILL left.
+    PathLines m_destinedShown{&m_state.Paths};
+    SearchRun *m_run = nullptr; // the search under way, if any
     bool m_running = false;
     bool m_closing = false;
     bool m_killing = false;       // KILL is moving files

@@ -5,6 +5,7 @@
 #include "LineListBox.h"
 #include "Messages.h"
 #include "SafeDelete.h"
+#include "SearchRun.h"
 #include "SystemTools.h"
 
 #include <QLineEdit>
@@ -30,6 +31,9 @@ void frmFinderMain::Form_Initialize()
 void frmFinderMain::cmdBrowse1_Click()
 {
     guarded([this] {
+        // The chooser is modal, like a box: no file is read behind it.
+        if (m_run)
+            m_run->pauseReading();
         // The chooser opens where the last choice was made, not at the typed text.
         txtPath->setText(SystemTools::instance().BrowseForFolder(this, QStringLiteral("Look where?"), 17, 1));
     });
@@ -63,12 +67,12 @@ void frmFinderMain::cmdKillDestined_Click()
         // Each file goes only if the copy that stays is still there and still the same: a
         // search may be long past, and the files may have changed since. What stays is kept
         // as the list, so that the next press tries exactly those again.
-        const TextList destined = m_state.DestinedFiles;
+        const PathLines destined = m_state.DestinedFiles;
         const std::vector<DestinedPair> pairs = m_state.DestinedPairs;
         const int n = destined.count();
         int trashed = 0;
         int gone = 0;
-        TextList stayedFiles;
+        PathLines stayedFiles(&m_state.Paths);
         std::vector<DestinedPair> stayedPairs;
         QStringList stayed;
         for (int i = 1; i <= n; ++i) {
@@ -76,22 +80,22 @@ void frmFinderMain::cmdKillDestined_Click()
             // The window is served every few milliseconds, between files and inside comparisons.
             EventPump::breathe();
             const DestinedPair &pair = pairs.at(std::size_t(i - 1));
-            const DeleteResult result = removeSurplusCopy(pair, EventPump::breathe);
+            const DiskFile proposed = m_state.Paths.file(pair.proposed);
+            const DeleteResult result = removeSurplusCopy(proposed, m_state.Paths.file(pair.kept), EventPump::breathe);
             if (result.outcome == DeleteOutcome::Trashed) {
                 ++trashed;
             } else if (result.outcome == DeleteOutcome::AlreadyGone) {
                 ++gone;
             } else {
-                stayedFiles.append(destined.item(i));
+                stayedFiles.append(destined.idAt(i));
                 stayedPairs.push_back(pair);
-                stayed.append(Messages::shownPath(pair.proposed.path) + QStringLiteral(" (") + result.reason + QLatin1Char(')'));
+                stayed.append(Messages::shownPath(proposed.path) + QStringLiteral(" (") + result.reason + QLatin1Char(')'));
             }
         }
         m_state.DestinedFiles = stayedFiles;
         m_state.DestinedPairs = stayedPairs;
-        lstDestined->clear();
-        for (const QString &line : stayedFiles.items())
-            lstDestined->append(line);
+        m_destinedShown = stayedFiles;
+        lstDestined->sourceReset();
         setStatus(statusBefore);
 
         QString text = QStringLiteral("Okay!");

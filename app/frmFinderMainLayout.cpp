@@ -75,6 +75,8 @@ void frmFinderMain::buildLayout()
     cmdStart = button(this, "cmdStart", QStringLiteral("Start now!"), twips(960, 840, 1575, 375));
     Label2 = caption(this, "Label2", QStringLiteral("Files:"), twips(120, 1560, 615, 255), false);
     lstFiles = place<LineListBox>(this, "lstFiles", twips(960, 1560, 5175, 1035));
+    // The lists show paths of the window's store, four bytes a line.
+    lstFiles->setSource(&m_state.Files);
     Label3 = caption(this, "Label3", QStringLiteral("Equal:"), twips(120, 2760, 615, 255), false);
     lstEqual = place<LineListBox>(this, "lstEqual", twips(960, 2760, 5175, 1230));
     // Its lines are worked out from the groups they came from, never stored one by one.
@@ -84,6 +86,7 @@ void frmFinderMain::buildLayout()
     cmdStop->hide();
     Label4 = caption(this, "Label4", QStringLiteral("Obsolete:"), twips(120, 4200, 675, 195), true);
     lstDestined = place<LineListBox>(this, "lstDestined", twips(960, 4200, 5175, 1425));
+    lstDestined->setSource(&m_destinedShown);
     cmdKillDestined = button(this, "cmdKillDestined", QStringLiteral("KILL"), twips(120, 4440, 735, 375));
     lblStatusB = statusLine(this, "lblStatusB", twips(2640, 1200, 3495, 255));
 

@@ -5,29 +5,47 @@
 
 #include <algorithm>
 
-int EqualLines::beginGroup(std::vector<QString> paths, const std::vector<int> &classes)
+int EqualLines::beginGroup(const std::vector<PathStore::Id> &files, const std::vector<int> &classes)
 {
-    Group group;
-    group.firstLine = m_total;
-    group.paths = std::move(paths);
-    group.classOf = classes;
-    const std::size_t n = classes.size();
-    group.rankInClass.assign(n, -1);
-    for (std::size_t p = 0; p < n; ++p) {
-        const int cls = classes[p];
+    std::vector<int> size;
+    for (const int cls : classes) {
         if (cls < 0)
             continue;
-        if (std::size_t(cls) >= group.members.size())
-            group.members.resize(std::size_t(cls) + 1);
-        group.rankInClass[p] = int(group.members[std::size_t(cls)].size());
-        group.members[std::size_t(cls)].push_back(int(p));
+        if (std::size_t(cls) >= size.size())
+            size.resize(std::size_t(cls) + 1);
+        ++size[std::size_t(cls)];
+    }
+    // Classes with partners, numbered anew from 0.
+    std::vector<int> renumbered(size.size(), -1);
+    int kept = 0;
+    for (std::size_t cls = 0; cls < size.size(); ++cls) {
+        if (size[cls] >= 2)
+            renumbered[cls] = kept++;
+    }
+    Group group;
+    group.firstLine = m_total;
+    for (std::size_t p = 0; p < classes.size(); ++p) {
+        const int cls = classes[p] < 0 ? -1 : renumbered[std::size_t(classes[p])];
+        if (cls < 0)
+            continue;
+        group.files.push_back(files[p]);
+        group.classOf.push_back(cls);
+    }
+    const std::size_t n = group.files.size();
+    if (n == 0)
+        return -1; // no line will ever come of it
+    group.rankInClass.assign(n, -1);
+    group.members.resize(std::size_t(kept));
+    for (std::size_t p = 0; p < n; ++p) {
+        std::vector<int> &members = group.members[std::size_t(group.classOf[p])];
+        group.rankInClass[p] = int(members.size());
+        members.push_back(int(p));
     }
     group.linesBefore.resize(n + 1);
     qint64 lines = 0;
     for (std::size_t p = 0; p < n; ++p) {
         group.linesBefore[p] = lines;
-        if (classes[p] >= 0)
-            lines += qint64(group.members[std::size_t(classes[p])].size()) - 1;
+        lines += qint64(group.members[std::size_t(group.classOf[p])].size()) - 1;
     }
     group.linesBefore[n] = lines;
     m_groups.push_back(std::move(group));
@@ -56,7 +74,8 @@ QString EqualLines::lineAt(int row) const
                                         [](qint64 value, const Group &group) { return value < group.firstLine; });
     const Group &group = *(after - 1);
     const auto [outer, inner] = pairOf(group, line - group.firstLine);
-    return group.paths[std::size_t(outer)] + EqualSeparator + group.paths[std::size_t(inner)];
+    return m_store->lowered(group.files[std::size_t(outer)]) + EqualSeparator
+        + m_store->lowered(group.files[std::size_t(inner)]);
 }
 
 std::vector<QString> EqualLines::outerPaths(int firstGroup) const
@@ -65,7 +84,7 @@ std::vector<QString> EqualLines::outerPaths(int firstGroup) const
     for (std::size_t g = std::size_t(std::max(firstGroup, 0)); g < m_groups.size(); ++g) {
         const Group &group = m_groups[g];
         for (qint64 line = 0; line < group.lines; ++line)
-            paths.push_back(group.paths[std::size_t(pairOf(group, line).first)]);
+            paths.push_back(m_store->lowered(group.files[std::size_t(pairOf(group, line).first)]));
     }
     return paths;
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "LineSource.h"
+#include "PathStore.h"
 
 #include <QString>
 
@@ -19,9 +20,12 @@ public:
     // The most lines a list can count.
     static constexpr qint64 Capacity = INT_MAX;
 
+    explicit EqualLines(const PathStore *store) : m_store(store) {}
+
     // A new group of lines at the top; `classes` gives each position's class, -1 for a file
-    // that was not loaded. Returns the group's number.
-    int beginGroup(std::vector<QString> paths, const std::vector<int> &classes);
+    // that was not loaded. Returns the group's number, or -1 when no position has a partner
+    // (and then nothing is kept of it).
+    int beginGroup(const std::vector<PathStore::Id> &files, const std::vector<int> &classes);
     // Counts the next line of the newest group; false (and nothing counted) when full.
     [[nodiscard]] bool addLine()
     {
@@ -45,14 +49,16 @@ private:
     {
         qint64 firstLine = 0; // lines of all older groups
         qint64 lines = 0;
-        std::vector<QString> paths;
-        std::vector<int> classOf;       // -1: not loaded
+        // Only the positions that have a partner: a file equal to no other makes no line.
+        std::vector<PathStore::Id> files;
+        std::vector<int> classOf;
         std::vector<int> rankInClass;   // where the position stands among its class's members
         std::vector<qint64> linesBefore; // lines of the outer passes before each position, and in all
         std::vector<std::vector<int>> members;
     };
     [[nodiscard]] std::pair<int, int> pairOf(const Group &group, qint64 line) const;
 
+    const PathStore *m_store;
     std::vector<Group> m_groups;
     qint64 m_total = 0;
 };

@@ -8,11 +8,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <deque>
 #include <fcntl.h>
 #include <memory>
+#include <sys/resource.h>
 #include <sys/stat.h>
-#include <unistd.h>
+#include <thread>
 
 namespace {
 
@@ -24,26 +27,28 @@ constexpr qint64 SmallestChunk = 64 * 1024;
 // beyond it a hash finds the likely partner first, and the bytes still decide.
 constexpr qsizetype CompareDirectly = 8;
 
-// Exactly the file at `path`: no symbolic link in any part of it is followed, and a FIFO
-// that took a file's place does not block.
-int openExactly(const QByteArray &path)
+using State = GroupContent::State;
+
+struct Cancelled
 {
-    return openWithoutLinks(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK).release();
-}
+};
 
 struct FileSlot
 {
     QByteArray path;
-    dev_t device = 0;
-    ino_t inode = 0;
-    int fd = -1;
-    GroupContent::State state = GroupContent::State::Loaded;
+    quint64 device = 0;
+    quint64 inode = 0;
+    FileDescriptor fd;
+    quint32 opened = 0; // which opening of the file fd is, for the eviction order
+    State state = State::Loaded;
     bool changed = false; // no longer the size it had: equal to nothing
     int cls = -1;
+
+    [[nodiscard]] bool usable() const { return state == State::Loaded && !changed; }
 };
 
 // A buffer that keeps its memory from one group to the next: fresh pages for every group
-// would cost more to clear than the reading that fills them.
+// would cost more to clear than the reading that fills them. One per thread, gone with it.
 class Buffer
 {
 public:
@@ -61,28 +66,28 @@ private:
     std::size_t m_capacity = 0;
 };
 
-Buffer &sharedBuffer()
+thread_local Buffer buffer;
+
+bool outOfDescriptors(int error)
 {
-    static Buffer buffer;
-    return buffer;
+    return error == EMFILE || error == ENFILE;
 }
 
 class Reader
 {
 public:
-    Reader(std::vector<FileSlot> &onDisk, qint64 size, const std::function<void()> &breathe)
-        : m_slots(onDisk), m_size(size), m_breathe(breathe), m_buffer(sharedBuffer())
+    Reader(std::vector<FileSlot> &onDisk, qint64 size, int cap, const std::atomic<bool> &cancel)
+        : m_slots(onDisk), m_size(size), m_cap(cap), m_cancel(cancel)
     {
-        for (const FileSlot &slot : m_slots)
-            m_open += slot.fd >= 0 ? 1 : 0;
     }
-    ~Reader()
+
+    // Is the file still the one found, and its size? Empty files need no descriptor after this.
+    void check(int slot)
     {
-        for (FileSlot &slot : m_slots)
-            closeSlot(slot);
+        FileSlot &s = m_slots[std::size_t(slot)];
+        if (open(slot) && m_size == 0)
+            close(s);
     }
-    Reader(const Reader &) = delete;
-    Reader &operator=(const Reader &) = delete;
 
     // Splits `members` (slots whose bytes before `offset` are equal) into classes of equal
     // bytes, and numbers them from `next`.
@@ -102,20 +107,26 @@ public:
             if (item.members.empty())
                 continue;
             if (item.members.size() == 1 || item.offset >= m_size) {
-                for (const int slot : item.members)
+                for (const int slot : item.members) {
                     m_slots[std::size_t(slot)].cls = next;
+                    close(m_slots[std::size_t(slot)]);
+                }
                 ++next;
                 continue;
             }
             const qint64 length = chunkLength(item.offset, qint64(item.members.size()));
             for (std::vector<int> &part : split(item.members, item.offset, length))
                 work.push_back({std::move(part), item.offset + length});
-            if (m_breathe)
-                m_breathe();
         }
     }
 
 private:
+    void throwIfCancelled() const
+    {
+        if (m_cancel.load(std::memory_order_relaxed))
+            throw Cancelled();
+    }
+
     qint64 chunkLength(qint64 offset, qint64 count) const
     {
         if (offset == 0)
@@ -127,65 +138,130 @@ private:
     void dropUnusable(std::vector<int> &members) const
     {
         members.erase(std::remove_if(members.begin(), members.end(),
-                                     [this](int slot) {
-                                         const FileSlot &s = m_slots[std::size_t(slot)];
-                                         return s.state != GroupContent::State::Loaded || s.changed;
-                                     }),
+                                     [this](int slot) { return !m_slots[std::size_t(slot)].usable(); }),
                       members.end());
     }
 
-    void closeSlot(FileSlot &slot)
+    void close(FileSlot &slot)
     {
-        if (slot.fd >= 0) {
-            ::close(slot.fd);
-            slot.fd = -1;
+        if (slot.fd.isValid()) {
+            slot.fd.reset();
             --m_open;
         }
     }
 
-    // Reads `length` bytes at `offset`; false (and the slot marked) when that is not possible.
-    bool readAt(FileSlot &slot, char *buffer, qint64 length, qint64 offset)
+    void closeAll()
     {
-        if (slot.fd < 0) {
-            const int fd = openExactly(slot.path);
-            struct stat st {};
-            if (fd < 0 || ::fstat(fd, &st) != 0 || st.st_dev != slot.device || st.st_ino != slot.inode) {
-                const int error = errno;
-                if (fd >= 0)
-                    ::close(fd);
-                // Replaced since it was first opened: not the file that was found.
-                slot.state = (fd < 0 && error != ENOENT && error != ENOTDIR) ? GroupContent::State::Unreadable
-                                                                             : GroupContent::State::Gone;
-                return false;
+        for (FileSlot &slot : m_slots)
+            close(slot);
+        m_openOrder.clear();
+    }
+
+    // Closes the file opened longest ago that is still open.
+    void evictOldest()
+    {
+        while (!m_openOrder.empty()) {
+            const auto [slot, opened] = m_openOrder.front();
+            m_openOrder.pop_front();
+            FileSlot &s = m_slots[std::size_t(slot)];
+            if (s.fd.isValid() && s.opened == opened) {
+                close(s);
+                return;
             }
-            slot.fd = fd;
-            ++m_open;
         }
-        const qint64 done = ::readAt(slot.fd, buffer, length, offset);
+    }
+
+    // Out of descriptors: what this reader holds goes first, and it holds fewer from now on.
+    // Another part of the program may hold the rest for a moment, so that gets one more try.
+    FileDescriptor openUnderPressure(const QByteArray &path)
+    {
+        m_cap = std::max(1, m_open / 2);
+        closeAll();
+        FileDescriptor fd = openWithoutLinks(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK);
+        if (!fd.isValid() && errno == EMFILE) {
+            throwIfCancelled();
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            fd = openWithoutLinks(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK);
+        }
+        return fd;
+    }
+
+    // Opens the slot's file, exactly the one found: no link is followed in any part of its
+    // path, and a FIFO that took its place does not block. False, and the slot marked, when
+    // that is not possible.
+    bool open(int index)
+    {
+        FileSlot &slot = m_slots[std::size_t(index)];
+        if (slot.fd.isValid())
+            return true;
+        throwIfCancelled();
+        while (m_open >= m_cap && !m_openOrder.empty())
+            evictOldest();
+        FileDescriptor fd = openWithoutLinks(slot.path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK);
+        if (!fd.isValid() && outOfDescriptors(errno))
+            fd = openUnderPressure(slot.path);
+        if (!fd.isValid()) {
+            const int error = errno;
+            slot.state = outOfDescriptors(error)                                          ? State::NoDescriptor
+                : (error == ENOENT || error == ENOTDIR || error == ELOOP) ? State::Gone
+                                                                             : State::Unreadable;
+            return false;
+        }
+        struct stat st {};
+        if (::fstat(fd.get(), &st) != 0) {
+            slot.state = State::Unreadable;
+            return false;
+        }
+        if (!S_ISREG(st.st_mode) || quint64(st.st_dev) != slot.device || quint64(st.st_ino) != slot.inode) {
+            slot.state = State::Gone; // another file under the name than the one found there
+            return false;
+        }
+        if (st.st_size != m_size) {
+            slot.changed = true;
+            return false;
+        }
+        slot.fd = std::move(fd);
+        slot.opened = ++m_openings;
+        ++m_open;
+        m_openOrder.push_back({index, slot.opened});
+        if (m_openOrder.size() > std::size_t(4 * m_cap + 64))
+            compactOpenOrder();
+        return true;
+    }
+
+    void compactOpenOrder()
+    {
+        std::erase_if(m_openOrder, [this](const std::pair<int, quint32> &entry) {
+            const FileSlot &s = m_slots[std::size_t(entry.first)];
+            return !s.fd.isValid() || s.opened != entry.second;
+        });
+    }
+
+    // Reads `length` bytes at `offset`; false (and the slot marked) when that is not possible.
+    bool readAt(int index, char *into, qint64 length, qint64 offset)
+    {
+        if (!open(index))
+            return false;
+        throwIfCancelled();
+        FileSlot &slot = m_slots[std::size_t(index)];
+        const qint64 done = ::readAt(slot.fd.get(), into, length, offset);
         if (done < 0) {
-            slot.state = GroupContent::State::Unreadable;
-            closeSlot(slot);
+            slot.state = State::Unreadable;
+            close(slot);
             return false;
         }
         if (done < length) {
             slot.changed = true; // shorter than it was found: it equals nothing
-            closeSlot(slot);
+            close(slot);
             return false;
         }
         return true;
     }
 
-    // Descriptors are kept for the next chunk while there is room for them.
-    void release(FileSlot &slot)
-    {
-        if (m_open > GroupContent::OpenFilesCap)
-            closeSlot(slot);
-    }
-
     std::vector<std::vector<int>> split(const std::vector<int> &members, qint64 offset, qint64 length)
     {
         const qint64 count = qint64(members.size());
-        if (count <= GroupContent::OpenFilesCap && count * length <= GroupContent::MemoryBudget)
+        if (count <= m_cap && count * length <= GroupContent::MemoryBudget)
             return splitInMemory(members, offset, length);
         return splitByHash(members, offset, length);
     }
@@ -193,15 +269,13 @@ private:
     // Every member's chunk side by side in one buffer; parts are formed by exact comparison.
     std::vector<std::vector<int>> splitInMemory(const std::vector<int> &members, qint64 offset, qint64 length)
     {
-        m_buffer.resize(std::size_t(qint64(members.size()) * length));
+        buffer.resize(std::size_t(qint64(members.size()) * length));
         std::vector<int> read;
         std::vector<QByteArrayView> chunks;
         for (const int slot : members) {
-            char *place = m_buffer.data() + qint64(read.size()) * length;
-            FileSlot &s = m_slots[std::size_t(slot)];
-            if (!readAt(s, place, length, offset))
+            char *place = buffer.data() + qint64(read.size()) * length;
+            if (!readAt(slot, place, length, offset))
                 continue;
-            release(s);
             read.push_back(slot);
             chunks.emplace_back(place, length);
         }
@@ -242,18 +316,17 @@ private:
         QHash<size_t, int> partOf;
         std::vector<std::vector<int>> candidates;
         const qint64 piece = std::min(length, LargestChunk);
-        m_buffer.resize(std::size_t(2 * piece));
+        buffer.resize(std::size_t(2 * piece));
         for (const int slot : members) {
-            FileSlot &s = m_slots[std::size_t(slot)];
             size_t hash = 0;
             bool ok = true;
             for (qint64 at = 0; ok && at < length; at += piece) {
                 const qint64 n = std::min(piece, length - at);
-                ok = readAt(s, m_buffer.data(), n, offset + at);
+                ok = readAt(slot, buffer.data(), n, offset + at);
                 if (ok)
-                    hash = qHashBits(m_buffer.data(), size_t(n), hash);
+                    hash = qHashBits(buffer.data(), size_t(n), hash);
             }
-            closeSlot(s);
+            close(m_slots[std::size_t(slot)]);
             if (!ok)
                 continue;
             const auto it = partOf.constFind(hash);
@@ -263,28 +336,24 @@ private:
             } else {
                 candidates[std::size_t(*it)].push_back(slot);
             }
-            if (m_breathe)
-                m_breathe();
         }
 
         std::vector<std::vector<int>> parts;
         for (std::vector<int> &candidate : candidates) {
             while (!candidate.empty()) {
                 const int first = candidate.front();
+                FileSlot &firstSlot = m_slots[std::size_t(first)];
                 std::vector<int> same{first}, rest;
-                for (std::size_t i = 1; i < candidate.size(); ++i) {
+                for (std::size_t i = 1; i < candidate.size() && firstSlot.usable(); ++i) {
                     const int other = candidate[i];
                     if (equalRange(first, other, offset, length, piece))
                         same.push_back(other);
-                    else if (m_slots[std::size_t(first)].state != GroupContent::State::Loaded
-                             || m_slots[std::size_t(first)].changed)
-                        break; // the first is lost: the rest is looked at again without it
-                    else
+                    else if (firstSlot.usable())
                         rest.push_back(other);
                 }
-                const bool firstLost = m_slots[std::size_t(first)].state != GroupContent::State::Loaded
-                    || m_slots[std::size_t(first)].changed;
-                if (firstLost) {
+                close(firstSlot);
+                if (!firstSlot.usable()) {
+                    // The first is lost: the rest is looked at again without it.
                     candidate.erase(candidate.begin());
                     continue;
                 }
@@ -297,95 +366,76 @@ private:
 
     bool equalRange(int a, int b, qint64 offset, qint64 length, qint64 piece)
     {
-        FileSlot &sa = m_slots[std::size_t(a)];
-        FileSlot &sb = m_slots[std::size_t(b)];
         bool equal = true;
         for (qint64 at = 0; equal && at < length; at += piece) {
             const qint64 n = std::min(piece, length - at);
-            equal = readAt(sa, m_buffer.data(), n, offset + at) && readAt(sb, m_buffer.data() + piece, n, offset + at)
-                && std::memcmp(m_buffer.data(), m_buffer.data() + piece, size_t(n)) == 0;
+            equal = readAt(a, buffer.data(), n, offset + at) && readAt(b, buffer.data() + piece, n, offset + at)
+                && std::memcmp(buffer.data(), buffer.data() + piece, size_t(n)) == 0;
         }
-        closeSlot(sb);
-        if (m_breathe)
-            m_breathe();
+        close(m_slots[std::size_t(b)]);
         return equal;
     }
 
     std::vector<FileSlot> &m_slots;
     const qint64 m_size;
-    const std::function<void()> &m_breathe;
-    Buffer &m_buffer;
+    int m_cap;
+    const std::atomic<bool> &m_cancel;
     int m_open = 0;
+    quint32 m_openings = 0;
+    std::deque<std::pair<int, quint32>> m_openOrder; // slot, which opening of it
 };
 
 } // namespace
 
-void GroupContent::examine(const std::vector<DiskFile> &files, qint64 size, const std::function<void()> &breathe)
+int GroupContent::descriptorCap()
+{
+    rlimit limit {};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+        return 128;
+    return int(std::clamp<rlim_t>(limit.rlim_cur / 4, 8, 128));
+}
+
+bool GroupContent::examine(const std::vector<DiskFile> &files, qint64 size, const std::atomic<bool> &cancel, int cap)
 {
     const std::size_t n = files.size();
     m_state.assign(n, State::Gone);
     m_class.assign(n, -1);
-    m_classes = 0;
 
     // One slot per file on disk: two names of one file are read once.
     std::vector<FileSlot> onDisk;
     std::vector<int> slotOf(n, -1);
-    QHash<QPair<dev_t, ino_t>, int> known;
-    int open = 0;
+    QHash<QPair<quint64, quint64>, int> known;
     for (std::size_t p = 0; p < n; ++p) {
-        if (breathe)
-            breathe();
         if (files[p].path.isEmpty())
             continue;
-        const QByteArray path = QFile::encodeName(files[p].path);
-        const int fd = openExactly(path);
-        if (fd < 0) {
-            if (errno != ENOENT && errno != ENOTDIR && errno != ELOOP)
-                m_state[p] = State::Unreadable;
-            continue;
-        }
-        struct stat st {};
-        const bool same = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && quint64(st.st_dev) == files[p].device
-            && quint64(st.st_ino) == files[p].inode;
-        // Another file under the name than the one found there: not this search's file.
-        int slotIndex = -1;
-        bool added = false;
-        if (same) {
-            slotIndex = known.value({st.st_dev, st.st_ino}, -1);
-            if (slotIndex < 0) {
-                slotIndex = int(onDisk.size());
-                known.insert({st.st_dev, st.st_ino}, slotIndex);
-                added = true;
-            }
-        }
-        if (added) {
+        const QPair<quint64, quint64> identity{files[p].device, files[p].inode};
+        auto it = known.constFind(identity);
+        if (it == known.constEnd()) {
+            it = known.insert(identity, int(onDisk.size()));
             FileSlot slot;
-            slot.path = path;
-            slot.device = st.st_dev;
-            slot.inode = st.st_ino;
-            slot.changed = st.st_size != size;
-            // Kept open for the reading that follows, while there is room.
-            if (size > 0 && open < OpenFilesCap) {
-                slot.fd = fd;
-                ++open;
-            }
+            slot.path = QFile::encodeName(files[p].path);
+            slot.device = identity.first;
+            slot.inode = identity.second;
             onDisk.push_back(std::move(slot));
         }
-        if (onDisk.empty() || onDisk.back().fd != fd)
-            ::close(fd);
-        slotOf[p] = slotIndex;
+        slotOf[p] = *it;
     }
 
-    std::vector<int> all(onDisk.size());
-    for (std::size_t i = 0; i < onDisk.size(); ++i)
-        all[i] = int(i);
-    {
-        Reader reader(onDisk, size, breathe);
-        reader.classify(std::move(all), m_classes);
+    int classes = 0;
+    try {
+        Reader reader(onDisk, size, cap, cancel);
+        std::vector<int> all(onDisk.size());
+        for (std::size_t i = 0; i < onDisk.size(); ++i) {
+            all[i] = int(i);
+            reader.check(int(i));
+        }
+        reader.classify(std::move(all), classes);
+    } catch (const Cancelled &) {
+        return false;
     }
     for (FileSlot &slot : onDisk) {
         if (slot.state == State::Loaded && slot.changed)
-            slot.cls = m_classes++;
+            slot.cls = classes++;
     }
 
     for (std::size_t p = 0; p < n; ++p) {
@@ -395,4 +445,5 @@ void GroupContent::examine(const std::vector<DiskFile> &files, qint64 size, cons
         m_state[p] = slot.state;
         m_class[p] = slot.state == State::Loaded ? slot.cls : -1;
     }
+    return true;
 }

@@ -1,9 +1,9 @@
 // Which files of one size group hold the same bytes, learnt by reading each file about once.
 #pragma once
 
-#include "SearchState.h"
+#include "PathStore.h"
 
-#include <functional>
+#include <atomic>
 #include <vector>
 
 // The comparison asks "is the file at j equal to the one at k" for every ordered pair of a
@@ -13,24 +13,27 @@
 class GroupContent
 {
 public:
-    enum class State : quint8 { Loaded, Gone, Unreadable };
+    // NoDescriptor: the system had no descriptor left for the file, even with none of ours open.
+    enum class State : quint8 { Loaded, Gone, Unreadable, NoDescriptor };
 
-    // Content held in memory at once, and files held open at once, whatever the group.
+    // Content held in memory at once, whatever the group.
     static constexpr qint64 MemoryBudget = 32 * 1024 * 1024;
-    static constexpr int OpenFilesCap = 128;
+    // Files held open at once: a quarter of what the process may open, so that the window and
+    // the desktop's libraries keep theirs, and no more than 128 nor fewer than 8.
+    [[nodiscard]] static int descriptorCap();
 
     // Reads the files of one group, each expected to be `size` bytes long. A position whose
-    // file is not known (`path` empty), gone, or no longer the file that was found, is Gone;
-    // one that cannot be read is Unreadable. `breathe` is called now and then during reads.
-    void examine(const std::vector<DiskFile> &files, qint64 size, const std::function<void()> &breathe);
+    // file is not known (`path` empty), gone, or no longer the file that was found, is Gone; one that cannot
+    // be read is Unreadable. Returns false, with every descriptor closed and nothing learnt,
+    // when `cancel` is set meanwhile; it is looked at before every open and every read.
+    [[nodiscard]] bool examine(const std::vector<DiskFile> &files, qint64 size, const std::atomic<bool> &cancel,
+                               int cap = descriptorCap());
 
     [[nodiscard]] State stateOf(int index) const { return m_state[std::size_t(index)]; }
     // Equal numbers mean equal bytes; only for Loaded positions.
     [[nodiscard]] int classOf(int index) const { return m_class[std::size_t(index)]; }
-    [[nodiscard]] int classCount() const { return m_classes; }
 
 private:
     std::vector<State> m_state;
     std::vector<int> m_class;
-    int m_classes = 0;
 };

@@ -2,7 +2,7 @@
 // paths can lead to one file in ways no search can see.
 #include "SafeDelete.h"
 
-#include "SearchState.h"
+#include "PathStore.h"
 #include "SystemTools.h"
 #include "ToolkitError.h"
 #include "Trash.h"
@@ -124,19 +124,19 @@ DeleteResult stays(const QString &reason)
 
 } // namespace
 
-DeleteResult removeSurplusCopy(const DestinedPair &pair, const std::function<void()> &breathe)
+DeleteResult removeSurplusCopy(const DiskFile &proposedFile, const DiskFile &keptFile, const std::function<void()> &breathe)
 {
-    const Reached proposed = reach(pair.proposed.path, true);
+    const Reached proposed = reach(proposedFile.path, true);
     if (proposed.error == ENOENT)
         return {DeleteOutcome::AlreadyGone, {}};
     if (proposed.error == ELOOP || proposed.error == ENOTDIR
-        || (!proposed.error && (!S_ISREG(proposed.st.st_mode) || quint64(proposed.st.st_dev) != pair.proposed.device
-                                || quint64(proposed.st.st_ino) != pair.proposed.inode)))
+        || (!proposed.error && (!S_ISREG(proposed.st.st_mode) || quint64(proposed.st.st_dev) != proposedFile.device
+                                || quint64(proposed.st.st_ino) != proposedFile.inode)))
         return stays(QStringLiteral("changed since the search"));
     if (proposed.error)
         return stays(QStringLiteral("cannot be checked: ") + ToolkitError::describeErrno(proposed.error));
 
-    const Reached kept = reach(pair.kept.path, true);
+    const Reached kept = reach(keptFile.path, true);
     if (kept.error == ENOENT || kept.error == ELOOP || kept.error == ENOTDIR)
         return stays(QStringLiteral("kept copy is gone"));
     if (!kept.error && !S_ISREG(kept.st.st_mode))
@@ -160,7 +160,7 @@ DeleteResult removeSurplusCopy(const DestinedPair &pair, const std::function<voi
 
     TrashedFile trashed;
     try {
-        trashed = SystemTools::instance().DeleteFile(proposed.folder.get(), proposed.name, pair.proposed.path,
+        trashed = SystemTools::instance().DeleteFile(proposed.folder.get(), proposed.name, proposedFile.path,
                                                      proposed.st.st_dev, proposed.st.st_ino);
     } catch (const ToolkitError &error) {
         if (error.kind() == ToolkitError::Kind::NotFound)
@@ -171,7 +171,7 @@ DeleteResult removeSurplusCopy(const DestinedPair &pair, const std::function<voi
     // The kept copy must have survived the move, seen both through its open descriptor and
     // by its path; an alias no check could see would have taken it along.
     struct stat keptNow {};
-    const Reached keptAgain = reach(pair.kept.path, false);
+    const Reached keptAgain = reach(keptFile.path, false);
     if (::fstat(kept.file.get(), &keptNow) != 0 || !unchanged(kept.st, keptNow) || keptAgain.error
         || !unchanged(kept.st, keptAgain.st) || (onOverlay(kept.file.get()) && !listedIn(keptAgain.folder.get(), keptAgain.name))) {
         if (Trash::putBack(trashed, proposed.folder.get(), proposed.name))

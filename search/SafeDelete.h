@@ -5,7 +5,7 @@
 
 #include <functional>
 
-struct DestinedPair;
+struct DiskFile;
 
 enum class DeleteOutcome { Trashed, AlreadyGone, Stayed };
 
@@ -15,7 +15,8 @@ struct DeleteResult
     QString reason; // why the file stayed
 };
 
-// Moves `pair.proposed` to the trash when it is still the file the search saw, the kept file
-// is still there, is another file, and both still hold the same bytes; no link is followed
-// to reach either. `breathe` is called often during long work, to let the window live.
-[[nodiscard]] DeleteResult removeSurplusCopy(const DestinedPair &pair, const std::function<void()> &breathe);
+// Moves `proposed` to the trash when it is still the file the search saw, `kept` is still
+// there, is another file, and both still hold the same bytes; no link is followed to reach
+// either. `breathe` is called often during long work, to let the window live.
+[[nodiscard]] DeleteResult removeSurplusCopy(const DiskFile &proposed, const DiskFile &kept,
+                                             const std::function<void()> &breathe);

@@ -27,11 +27,12 @@ public:
     [[nodiscard]] virtual QString statusText() const = 0;
     virtual void setStatus(const QString &text) = 0;
     virtual void setStatusB(const QString &text) = 0;
-    virtual void insertFileLine(const QString &line) = 0;  // at the top of the files list
+    // The files list's lines (the state's Files) grew by `added` at the top.
+    virtual void fileLinesAdded(int added) = 0;
     // The equal list's lines (the state's EqualLines) grew by `added` at the top.
     virtual void equalLinesAdded(int added) = 0;
-    virtual void clearDestined() = 0;
-    virtual void appendDestined(const QString &line) = 0;
+    // The obsolete list shows the state's DestinedFiles as they are now, in their order.
+    virtual void showDestined() = 0;
 
     virtual void showMessage(const QString &text) = 0;
     // Lets pending window events run; throws RunAbandoned when the window is closing.

@@ -3,6 +3,8 @@
 
 #include "CommonTools.h"
 #include "EventPump.h"
+#include "FileDescriptor.h"
+#include "GroupReader.h"
 #include "Messages.h"
 #include "SearchHost.h"
 #include "SearchState.h"
@@ -21,6 +23,10 @@
 namespace {
 
 constexpr int LeftOutShown = 10;
+// How far the reading runs ahead of the comparison: enough that the reader is never idle
+// while the window works through a group's pairs, little enough to cost nothing to drop.
+constexpr std::size_t AheadGroups = 64;
+constexpr qsizetype AheadFiles = 4096;
 
 QString bucketName(qint64 size)
 {
@@ -67,6 +73,14 @@ SearchRun::SearchRun(SearchState &state, SearchHost &host)
 {
 }
 
+SearchRun::~SearchRun() = default;
+
+void SearchRun::pauseReading()
+{
+    if (m_reader)
+        m_reader->pause();
+}
+
 SearchRun::Folder SearchRun::resolveFolder(const QString &typed)
 {
     if (typed.trimmed().isEmpty())
@@ -91,6 +105,7 @@ void SearchRun::run()
 {
     m_leftOut.clear();
     m_foldersLeftOut.clear();
+    m_noDescriptor.clear();
     m_leftOutSeen.clear();
 
     const QString statusBefore = m_host.statusText();
@@ -111,46 +126,21 @@ void SearchRun::run()
 
     gather(folder.path);
 
-    m_state.DestinedFiles = TextList();
+    m_state.DestinedFiles.clear();
     m_state.DestinedPairs.clear();
     m_state.RunFirstGroup = m_state.Equal.groupCount();
     m_referenceTexts.clear();
+    m_destinedTexts.clear();
     m_referenceIds.clear();
     m_destinedIds.clear();
+    m_filesShown = m_state.Files.count();
     m_equalShown = m_state.Equal.lineCount();
 
     writeBuckets();
-
-    const QStringList buckets = SystemTools::instance().ListFiles(m_state.WorkFolder, 0, 0);
-    const int groups = int(buckets.size());
-    for (int g = 1; g <= groups; ++g) {
-        m_status = Status::Comparing;
-        m_statusPart = g;
-        m_statusWhole = int(buckets.size());
-        yieldPoint();
-        m_statusBText = true;
-        m_statusBValue.clear();
-        yieldPoint();
-        readGroup(buckets.at(g - 1));
-        if (m_state.PathList.count() > 1) {
-            compareGroup();
-            // The group's paths go with it: the last load's status is made while they are here.
-            if (!m_loadShown) {
-                m_statusBValue = loadStatus();
-                m_statusBText = true;
-                m_loadShown = true;
-            }
-        }
-        if (m_state.StopRequested || m_full)
-            break;
-        m_state.PathList = TextList();
-        m_state.RealFiles.clear();
-    }
+    compareAll();
     publish();
 
-    m_host.clearDestined();
-    for (const QString &path : m_state.DestinedFiles.items())
-        m_host.appendDestined(path);
+    m_host.showDestined();
 
     if (m_state.StopRequested || m_full) {
         m_state.StopRequested = false;
@@ -163,14 +153,15 @@ void SearchRun::run()
 
 void SearchRun::gather(const QString &folder)
 {
-    m_state.PathList = TextList();
-    m_state.SizeList.clear();
-    m_state.RealFiles.clear();
+    m_state.PathList.clear();
+    m_state.SizeList = {};
 
     m_state.ImageSeek = std::make_unique<FileSeeker>();
     FileSeeker &seeker = *m_state.ImageSeek;
     seeker.FoundFile = [this](const QString &FileName, const QString &Path) { ImageSeek_FoundFile(FileName, Path); };
-    seeker.SkippedEntry = [this](const QString &path, bool isFolder) { leaveOut(path, isFolder); };
+    seeker.SkippedEntry = [this](const QString &path, bool isFolder) {
+        leaveOut(path, isFolder ? LeftOut::Folder : LeftOut::Unreadable);
+    };
     seeker.Yield = [this] { m_host.yield(); };
     if (m_host.subFoldersTicked())
         seeker.IncludeSubFolders = true;
@@ -188,20 +179,20 @@ void SearchRun::ImageSeek_FoundFile(const QString &FileName, const QString &Path
     // test and no second look at the disk.
     // One path per bucket line: a name with a line break cannot be stored without splitting.
     if (full.contains(QLatin1Char('\n')) || full.contains(QLatin1Char('\r'))) {
-        leaveOut(full);
+        leaveOut(full, LeftOut::Unreadable);
         return;
     }
+    // Kept as found; the lower-cased text is made from it wherever it is shown or written.
     const FileSeeker::Found &found = m_state.ImageSeek->found();
-    m_state.PathList.append(full.toLower());
+    m_state.PathList.append(m_state.Paths.add(QFile::encodeName(full), found.device, found.inode));
     m_state.SizeList.push_back(found.size);
-    m_state.RealFiles.push_back({full, found.device, found.inode});
 }
 
 void SearchRun::writeBuckets()
 {
-    // Each bucket's lines are gathered in memory and written with one open and close, not one
-    // per file; the lines and their order are the same.
-    QHash<qint64, QByteArray> lines;
+    // Each bucket's new lines are written with one open and close, not one per file; the
+    // lines and their order are the same.
+    QHash<qint64, std::size_t> linesBefore;
     std::vector<qint64> sizes; // in the order first met
     const int count = int(m_state.SizeList.size());
     for (int i = 1; i <= count; ++i) {
@@ -210,57 +201,114 @@ void SearchRun::writeBuckets()
         m_statusWhole = m_state.PathList.count();
         yieldPoint();
         const qint64 size = m_state.SizeList.at(std::size_t(i - 1));
-        auto bucket = lines.find(size);
-        if (bucket == lines.end()) {
-            bucket = lines.insert(size, QByteArray());
+        std::vector<PathStore::Id> &lines = m_state.BucketFiles[size];
+        if (!linesBefore.contains(size)) {
+            linesBefore.insert(size, lines.size());
             sizes.push_back(size);
         }
-        *bucket += QFile::encodeName(m_state.PathList.item(i));
-        *bucket += "\r\n";
-        m_state.BucketFiles[size].push_back(m_state.RealFiles.at(std::size_t(i - 1)));
+        lines.push_back(m_state.PathList.idAt(i));
     }
-    m_state.SizeList.clear();
-    m_state.PathList = TextList();
-    m_state.RealFiles.clear();
+    m_state.SizeList = {};
+    m_state.PathList.clear();
     if (sizes.empty())
         return;
     // Eleven thousand sizes are eleven thousand files: each is opened from the folder, not
     // by its whole path.
-    const int folder = ::open(QFile::encodeName(m_state.WorkFolder).constData(),
-                              O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (folder < 0)
+    const FileDescriptor folder(::open(QFile::encodeName(m_state.WorkFolder).constData(),
+                                       O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!folder.isValid())
         throw ToolkitError(QStringLiteral("Could not open ") + m_state.WorkFolder + QStringLiteral(": ")
                            + ToolkitError::describeErrno(errno));
-    try {
-        for (const qint64 size : sizes) {
-            writeAll(folder, bucketName(size), lines.value(size));
-            lines.remove(size);
-            m_host.breathe();
+    for (const qint64 size : sizes) {
+        const std::vector<PathStore::Id> &files = m_state.BucketFiles[size];
+        QByteArray lines;
+        for (std::size_t i = linesBefore.value(size); i < files.size(); ++i) {
+            lines += m_state.Paths.loweredNative(files[i]);
+            lines += "\r\n";
         }
-    } catch (...) {
-        ::close(folder);
-        throw;
+        writeAll(folder.get(), bucketName(size), lines);
+        m_host.breathe();
     }
-    ::close(folder);
 }
 
-void SearchRun::readGroup(const QString &bucketFile)
+void SearchRun::compareAll()
 {
-    m_state.PathList = TextList();
-    m_state.RealFiles.clear();
+    const QStringList buckets = SystemTools::instance().ListFiles(m_state.WorkFolder, 0, 0);
+    m_reader = std::make_unique<GroupReader>();
+    m_ahead.clear();
+    m_nextBucket = 0;
+    const int groups = int(buckets.size());
+    for (int g = 1; g <= groups; ++g) {
+        m_status = Status::Comparing;
+        m_statusPart = g;
+        m_statusWhole = int(buckets.size());
+        yieldPoint();
+        m_statusBText = true;
+        m_statusBValue.clear();
+        yieldPoint();
+        readAhead(buckets);
+        Bucket bucket = std::move(m_ahead.front());
+        m_ahead.pop_front();
+        m_groupSize = bucket.size;
+        m_state.PathList.assign(std::move(bucket.files));
+        if (m_state.PathList.count() > 1) {
+            compareGroup(bucket.queued);
+            // The group's paths go with it: the last load's status is made while they are here.
+            if (!m_loadShown) {
+                m_statusBValue = loadStatus();
+                m_statusBText = true;
+                m_loadShown = true;
+            }
+        }
+        if (m_state.StopRequested || m_full)
+            break;
+        m_state.PathList.clear();
+    }
+    // Nothing is read behind the final message, nor after the run.
+    m_reader.reset();
+    m_ahead.clear();
+}
 
+// The current group's bucket is read back now at the latest; while the reader has little
+// queued, the groups after it are read back too, and their files queued for reading.
+void SearchRun::readAhead(const QStringList &buckets)
+{
+    while (m_nextBucket < buckets.size()
+           && (m_ahead.empty()
+               || (!m_state.StopRequested && m_ahead.size() < AheadGroups && m_reader->queuedFiles() < AheadFiles))) {
+        m_ahead.push_back(readBucket(buckets.at(m_nextBucket++)));
+        Bucket &bucket = m_ahead.back();
+        bucket.queued = !m_state.StopRequested && queueForReading(bucket.files, bucket.size);
+    }
+}
+
+bool SearchRun::queueForReading(const std::vector<PathStore::Id> &ids, std::optional<qint64> size)
+{
+    if (ids.size() < 2)
+        return false;
+    std::vector<DiskFile> files;
+    files.reserve(ids.size());
+    for (const PathStore::Id id : ids)
+        files.push_back(m_state.Paths.isKnown(id) ? m_state.Paths.file(id) : DiskFile());
+    m_reader->queue(std::move(files), size.value_or(-1));
+    return true;
+}
+
+SearchRun::Bucket SearchRun::readBucket(const QString &bucketFile)
+{
+    Bucket bucket;
     bool sized = false;
     const QString name = QFileInfo(bucketFile).fileName();
     const qint64 size = name.endsWith(QLatin1String(".tmp")) ? name.chopped(4).toLongLong(&sized) : 0;
-    m_groupSize = sized ? std::optional<qint64>(size) : std::nullopt;
+    if (sized)
+        bucket.size = size;
     const auto known = sized ? m_state.BucketFiles.constFind(size) : m_state.BucketFiles.constEnd();
 
     // Most sizes are met once. A bucket of one line that this window wrote is known without
     // reading it back: nobody else writes into the window's private folder.
     if (known != m_state.BucketFiles.constEnd() && known->size() == 1) {
-        m_state.PathList.append(known->front().path.toLower());
-        m_state.RealFiles.push_back(known->front());
-        return;
+        bucket.files = *known;
+        return bucket;
     }
 
     QFile file(bucketFile);
@@ -275,15 +323,19 @@ void SearchRun::readGroup(const QString &bucketFile)
         const qsizetype next = end < 0 ? content.size() : end + 2;
         if (end < 0)
             end = content.size();
-        const QString text = QFile::decodeName(content.mid(start, end - start));
+        const QByteArrayView text = QByteArrayView(content).sliced(start, end - start);
         start = next;
-        // The file behind the line, where the line is still what this window wrote there.
-        DiskFile real;
-        if (known != m_state.BucketFiles.constEnd() && line < known->size() && (*known)[line].path.toLower() == text)
-            real = (*known)[line];
-        m_state.PathList.append(text);
-        m_state.RealFiles.push_back(real);
+        // The file behind the line, where the line is still what this window wrote there;
+        // any other line names no file the walk found.
+        if (known != m_state.BucketFiles.constEnd() && line < known->size()
+            && m_state.Paths.loweredNative((*known)[line]) == text)
+            bucket.files.push_back((*known)[line]);
+        else
+            bucket.files.push_back(m_state.Paths.add(text, 0, PathStore::UnknownInode));
+        if ((line & 1023) == 1023)
+            m_host.breathe();
     }
+    return bucket;
 }
 
 inline void SearchRun::yieldPoint()
@@ -304,9 +356,6 @@ void SearchRun::publish()
     switch (m_status) {
     case Status::Unchanged:
         break;
-    case Status::Text:
-        m_host.setStatus(m_statusText);
-        break;
     case Status::Reading:
         m_host.setStatus(QStringLiteral("Reading file %1 of %2 (%3)...")
                              .arg(m_statusPart).arg(m_statusWhole).arg(common.PercentText(m_statusPart, m_statusWhole)));
@@ -324,6 +373,11 @@ void SearchRun::publish()
         m_host.setStatusB(loadStatus());
     }
     m_loadShown = true;
+    const int files = m_state.Files.count();
+    if (files != m_filesShown) {
+        m_host.fileLinesAdded(files - m_filesShown);
+        m_filesShown = files;
+    }
     const int lines = m_state.Equal.lineCount();
     if (lines != m_equalShown) {
         m_host.equalLinesAdded(lines - m_equalShown);
@@ -341,71 +395,104 @@ QString SearchRun::loadStatus() const
     return status + QLatin1Char(' ') + common.FileNameOf(m_state.PathList.item(m_loadIndex + 1), 0);
 }
 
+void SearchRun::noteLoad(int index, int No, int Total)
+{
+    m_loadShown = false;
+    m_statusBText = false;
+    m_loadIndex = index;
+    m_loadNo = No;
+    m_loadTotal = Total;
+}
+
 bool SearchRun::ReadIntoMemory(int index, int No, int Total)
 {
     ++m_state.LoadCount;
+    const auto leftOut = [this, index](LeftOut why) {
+        leaveOut(m_state.Paths.path(m_state.PathList.idAt(index + 1)), why);
+        return false;
+    };
     switch (m_content.stateOf(index)) {
     case GroupContent::State::Loaded:
         break;
     case GroupContent::State::Unreadable:
         // One that exists but cannot be read is told at the end of the run; one gone since it
         // was found is no news (the delete button may have taken it).
-        leaveOut(m_state.RealFiles[std::size_t(index)].path);
-        return false;
+        return leftOut(LeftOut::Unreadable);
+    case GroupContent::State::NoDescriptor:
+        return leftOut(LeftOut::NoDescriptor);
     case GroupContent::State::Gone:
         return false;
     }
-    m_loadShown = false;
-    m_statusBText = false;
-    m_loadIndex = index;
-    m_loadNo = No;
-    m_loadTotal = Total;
+    noteLoad(index, No, Total);
     yieldPoint();
     return true;
 }
 
-void SearchRun::compareGroup()
+void SearchRun::compareGroup(bool queued)
 {
     const int n = m_state.PathList.count();
-    const std::vector<QString> &paths = m_state.PathList.items();
-    const std::vector<DiskFile> &real = m_state.RealFiles;
+    std::optional<GroupContent> content;
+    if (!m_state.StopRequested) {
+        if (!queued)
+            (void)queueForReading(m_state.PathList.ids(), m_groupSize);
+        content = m_reader->take([this] {
+            serve();
+            return !m_state.StopRequested;
+        });
+    }
+    if (!content) {
+        // Stopped before the group was read: it ends as a stop served during the load of its
+        // first file does, and nothing more of it is read.
+        m_state.Files.append(m_state.PathList.idAt(1));
+        ++m_state.LoadCount;
+        noteLoad(0, 1, n);
+        return;
+    }
+    m_content = std::move(*content);
+
+    const PathStore &store = m_state.Paths;
+    const std::vector<PathStore::Id> &ids = m_state.PathList.ids();
 
     // Each position's text and identity as small numbers, so that "already a reference" and
     // "already proposed" cost an array look-up, also for a hundred million equal pairs.
     std::vector<int> textOf(std::size_t(n), 0), idOf(std::size_t(n), 0);
-    QHash<QString, int> texts;
-    QHash<Identity, int> ids;
+    std::vector<QByteArray> textKeys;
+    QHash<QByteArray, int> texts;
+    QHash<Identity, int> identities;
     for (int p = 0; p < n; ++p) {
-        textOf[std::size_t(p)] = int(*texts.insert(paths[std::size_t(p)], texts.value(paths[std::size_t(p)], int(texts.size()))));
-        const DiskFile &file = real[std::size_t(p)];
-        const Identity id{file.device, file.inode};
+        const PathStore::Id id = ids[std::size_t(p)];
+        QByteArray text = store.loweredNative(id);
+        auto known = texts.constFind(text);
+        if (known == texts.constEnd()) {
+            known = texts.insert(text, int(textKeys.size()));
+            textKeys.push_back(std::move(text));
+        }
+        textOf[std::size_t(p)] = *known;
         // A line whose file was never seen has no identity to share.
-        idOf[std::size_t(p)] = file.inode == 0 ? n + p : int(*ids.insert(id, ids.value(id, int(ids.size()))));
+        const Identity identity{store.device(id), store.inode(id)};
+        idOf[std::size_t(p)] = !store.isKnown(id) ? n + p
+                                                   : int(*identities.insert(identity, identities.value(identity, int(identities.size()))));
     }
-    std::vector<char> referenceText(texts.size()), destinedText(texts.size());
+    std::vector<char> referenceText(textKeys.size()), destinedText(textKeys.size());
     std::vector<char> referenceId(std::size_t(2 * n)), destinedId(std::size_t(2 * n));
-    for (auto it = texts.cbegin(); it != texts.cend(); ++it) {
-        referenceText[std::size_t(*it)] = m_referenceTexts.contains(it.key());
-        destinedText[std::size_t(*it)] = m_state.DestinedFiles.contains(it.key());
+    for (std::size_t t = 0; t < textKeys.size(); ++t) {
+        referenceText[t] = m_referenceTexts.contains(textKeys[t]);
+        destinedText[t] = m_destinedTexts.contains(textKeys[t]);
     }
-    for (auto it = ids.cbegin(); it != ids.cend(); ++it) {
+    for (auto it = identities.cbegin(); it != identities.cend(); ++it) {
         referenceId[std::size_t(*it)] = m_referenceIds.contains(it.key());
         destinedId[std::size_t(*it)] = m_destinedIds.contains(it.key());
     }
 
-    m_content.examine(real, m_groupSize.value_or(-1), [this] {
-        publish();
-        m_host.breathe();
-    });
     std::vector<int> classes(std::size_t(n), -1);
     for (int p = 0; p < n; ++p) {
         if (m_content.stateOf(p) == GroupContent::State::Loaded)
             classes[std::size_t(p)] = m_content.classOf(p);
     }
-    m_state.Equal.beginGroup(paths, classes);
+    m_state.Equal.beginGroup(ids, classes);
 
     for (int j = 0; j < n; ++j) {
-        m_host.insertFileLine(paths[std::size_t(j)]);
+        m_state.Files.append(ids[std::size_t(j)]);
         const bool reference = ReadIntoMemory(j, j + 1, n);
         const int cls = classes[std::size_t(j)];
         bool madeReference = false;
@@ -418,22 +505,25 @@ void SearchRun::compareGroup()
                     }
                     if (!madeReference) {
                         madeReference = true;
+                        const PathStore::Id outer = ids[std::size_t(j)];
                         referenceText[std::size_t(textOf[std::size_t(j)])] = 1;
                         referenceId[std::size_t(idOf[std::size_t(j)])] = 1;
-                        m_referenceTexts.insert(paths[std::size_t(j)]);
-                        if (real[std::size_t(j)].inode != 0)
-                            m_referenceIds.insert({real[std::size_t(j)].device, real[std::size_t(j)].inode});
+                        m_referenceTexts.insert(textKeys[std::size_t(textOf[std::size_t(j)])]);
+                        if (store.isKnown(outer))
+                            m_referenceIds.insert({store.device(outer), store.inode(outer)});
                     }
                     const std::size_t t = std::size_t(textOf[std::size_t(k)]);
                     const std::size_t i = std::size_t(idOf[std::size_t(k)]);
                     // A file that is, or is the same file as, a kept copy or a proposed one
                     // is not proposed (again): that would free no space.
                     if (!referenceText[t] && !referenceId[i] && !destinedText[t] && !destinedId[i]) {
+                        const PathStore::Id inner = ids[std::size_t(k)];
                         destinedText[t] = destinedId[i] = 1;
-                        m_state.DestinedFiles.append(paths[std::size_t(k)]);
-                        m_state.DestinedPairs.push_back({real[std::size_t(k)], real[std::size_t(j)]});
-                        if (real[std::size_t(k)].inode != 0)
-                            m_destinedIds.insert({real[std::size_t(k)].device, real[std::size_t(k)].inode});
+                        m_destinedTexts.insert(textKeys[t]);
+                        m_state.DestinedFiles.append(inner);
+                        m_state.DestinedPairs.push_back({inner, ids[std::size_t(j)]});
+                        if (store.isKnown(inner))
+                            m_destinedIds.insert({store.device(inner), store.inode(inner)});
                     }
                 }
             }
@@ -446,12 +536,22 @@ void SearchRun::compareGroup()
     }
 }
 
-void SearchRun::leaveOut(const QString &path, bool isFolder)
+void SearchRun::leaveOut(const QString &path, LeftOut why)
 {
     if (m_leftOutSeen.contains(path))
         return;
     m_leftOutSeen.insert(path);
-    (isFolder ? m_foldersLeftOut : m_leftOut).append(path);
+    switch (why) {
+    case LeftOut::Unreadable:
+        m_leftOut.append(path);
+        break;
+    case LeftOut::Folder:
+        m_foldersLeftOut.append(path);
+        break;
+    case LeftOut::NoDescriptor:
+        m_noDescriptor.append(path);
+        break;
+    }
 }
 
 QString SearchRun::finalMessage(const QString &outcome) const
@@ -471,6 +571,13 @@ QString SearchRun::finalMessage(const QString &outcome) const
                                       : QStringLiteral("\n\n%1 files could not be read and were left out:")
                                             .arg(m_leftOut.size());
         list(m_leftOut);
+    }
+    if (!m_noDescriptor.isEmpty()) {
+        text += m_noDescriptor.size() == 1
+            ? QStringLiteral("\n\n1 file was left out because too many files are open on this system:")
+            : QStringLiteral("\n\n%1 files were left out because too many files are open on this system:")
+                  .arg(m_noDescriptor.size());
+        list(m_noDescriptor);
     }
     if (!m_foldersLeftOut.isEmpty()) {
         text += m_foldersLeftOut.size() == 1 ? QStringLiteral("\n\n1 folder could not be opened:")

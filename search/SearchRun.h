@@ -2,6 +2,7 @@
 #pragma once
 
 #include "GroupContent.h"
+#include "PathStore.h"
 
 #include <QHash>
 #include <QPair>
@@ -9,21 +10,28 @@
 #include <QString>
 #include <QStringList>
 
+#include <deque>
+#include <memory>
 #include <optional>
 
+class GroupReader;
 class SearchHost;
-struct DiskFile;
 struct SearchState;
 
 class SearchRun
 {
 public:
     SearchRun(SearchState &state, SearchHost &host);
+    ~SearchRun();
 
     // The whole run, from the running state to the idle state after the final message.
     // Throws RunAbandoned when the window is closed meanwhile, ToolkitError when the
     // scratch folder fails.
     void run();
+
+    // The run does not go on behind a modal box: the window calls this before it shows one
+    // while the run waits for files to be read. The reading starts again after the box.
+    void pauseReading();
 
     // The folder to search as an absolute path without links, "." or ".." (so the same
     // folder gives the same texts in every run), or the message that says what is wrong.
@@ -39,47 +47,62 @@ public:
 
     // The load of the file at `index` (from 0) of the group: counted, and told in the second
     // status line. Its content was read when the group was examined; false when the file is
-    // gone or unreadable (the latter is reported at the end).
+    // gone or could not be read (the latter is reported at the end).
     bool ReadIntoMemory(int index, int No, int Total);
 
 private:
     using Identity = QPair<quint64, quint64>;
+    enum class LeftOut { Unreadable, Folder, NoDescriptor };
+
+    // One bucket file read back: the size its name gives, and the file behind each line.
+    struct Bucket
+    {
+        std::optional<qint64> size;
+        std::vector<PathStore::Id> files;
+        bool queued = false; // handed to the reader
+    };
 
     void gather(const QString &folder);
     void writeBuckets();
-    void readGroup(const QString &bucketFile);
-    void compareGroup();
-    void leaveOut(const QString &path, bool isFolder = false);
+    void compareAll();
+    [[nodiscard]] Bucket readBucket(const QString &bucketFile);
+    void readAhead(const QStringList &buckets);
+    [[nodiscard]] bool queueForReading(const std::vector<PathStore::Id> &ids, std::optional<qint64> size);
+    void compareGroup(bool queued);
+    void leaveOut(const QString &path, LeftOut why);
     [[nodiscard]] QString finalMessage(const QString &outcome) const;
 
     // A yield point: the window is served when the event loop is due.
     void yieldPoint();
     void serve();
-    // Brings the status lines and the equal list up to date with the run.
+    // Brings the status lines and the lists up to date with the run.
     void publish();
+    void noteLoad(int index, int No, int Total);
     [[nodiscard]] QString loadStatus() const;
 
     SearchState &m_state;
     SearchHost &m_host;
     std::optional<qint64> m_groupSize; // the size every file of the current group had
     GroupContent m_content;
-    QStringList m_leftOut, m_foldersLeftOut;
+    std::unique_ptr<GroupReader> m_reader; // during the comparison only
+    std::deque<Bucket> m_ahead;            // read back, not yet compared
+    qsizetype m_nextBucket = 0;
+    QStringList m_leftOut, m_foldersLeftOut, m_noDescriptor;
     QSet<QString> m_leftOutSeen;
     bool m_full = false; // the equal list can count no more lines
 
-    // What the run has made a reference or proposed, by text and by identity: a file that is
-    // the same file as a kept copy is that copy, whatever its name.
-    QSet<QString> m_referenceTexts;
+    // What the run has made a reference or proposed, by lower-cased text and by identity: a
+    // file that is the same file as a kept copy is that copy, whatever its name.
+    QSet<QByteArray> m_referenceTexts, m_destinedTexts;
     QSet<Identity> m_referenceIds, m_destinedIds;
 
     // The status lines' texts are made only when they will be shown.
-    enum class Status { Unchanged, Text, Reading, Comparing };
+    enum class Status { Unchanged, Reading, Comparing };
     Status m_status = Status::Unchanged;
-    QString m_statusText;
     int m_statusPart = 0, m_statusWhole = 0;
     bool m_loadShown = true;
     bool m_statusBText = false;
     QString m_statusBValue;
     int m_loadIndex = 0, m_loadNo = 0, m_loadTotal = 0;
-    int m_equalShown = 0;
+    int m_filesShown = 0, m_equalShown = 0;
 };

@@ -18,9 +18,14 @@ namespace {
 
 using Buckets = QMap<QString, QByteArray>;
 
-QStringList textsOf(const TextList &list)
+const std::atomic<bool> noCancel{false};
+
+QStringList textsOf(const PathLines &list)
 {
-    return QStringList(list.items().begin(), list.items().end());
+    QStringList texts;
+    for (int i = 1; i <= list.count(); ++i)
+        texts << list.item(i);
+    return texts;
 }
 
 // Every bucket file of the window's workspace and what it holds.
@@ -58,7 +63,7 @@ QStringList destinedPairs(const SearchState &state)
 {
     QStringList pairs;
     for (const DestinedPair &pair : state.DestinedPairs)
-        pairs.append(pair.proposed.path + QStringLiteral(" | ") + pair.kept.path);
+        pairs.append(state.Paths.path(pair.proposed) + QStringLiteral(" | ") + state.Paths.path(pair.kept));
     return pairs;
 }
 
@@ -340,7 +345,7 @@ private slots:
         const std::vector<DiskFile> files = {found(folder + "/a"), found(folder + "/b"), found(folder + "/link"),
                                              found(folder + "/c")};
         GroupContent content;
-        content.examine(files, size, {});
+        QVERIFY(content.examine(files, size, noCancel));
         for (int i = 0; i < 4; ++i)
             QVERIFY(content.stateOf(i) == GroupContent::State::Loaded);
         QCOMPARE(content.classOf(2), content.classOf(0));
@@ -369,7 +374,7 @@ private slots:
         QVERIFY(QDir(folder).rename("sub", "real") && QFile::link(folder + "/real", folder + "/sub"));
 
         GroupContent content;
-        content.examine(files, 5, {});
+        QVERIFY(content.examine(files, 5, noCancel));
         using State = GroupContent::State;
         const QList<State> expected = {State::Loaded, State::Unreadable, State::Gone, State::Gone,
                                        State::Gone, State::Gone, State::Gone};

@@ -1,7 +1,6 @@
 // Small services: folders, list membership, percentages, the busy notice, file contents.
 #include "CommonTools.h"
 
-#include "TextList.h"
 #include "ToolkitError.h"
 
 #include <QApplication>
@@ -57,11 +56,6 @@ bool CommonTools::FolderExists(const QString &path) const
 {
     struct stat st {};
     return !path.isEmpty() && ::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-bool CommonTools::ListContains(const TextList &list, const QString &text) const
-{
-    return list.contains(text);
 }
 
 QString CommonTools::PercentText(double part, double whole) const

@@ -5,7 +5,6 @@
 #include <QString>
 
 class QWidget;
-class TextList;
 
 class CommonTools
 {
@@ -17,7 +16,6 @@ public:
     // Creates the folder, which must not exist yet, private to the user.
     void CreatePrivateFolder(const QString &path);
     [[nodiscard]] bool FolderExists(const QString &path) const;
-    [[nodiscard]] bool ListContains(const TextList &list, const QString &text) const;
 
     // "33%": part as a whole-number percentage of whole; a whole of 0 or less gives "0%".
     [[nodiscard]] QString PercentText(double part, double whole) const;

@@ -1,0 +1,100 @@
+// Every file a window's searches found, its path stored once in the bytes the system names it by.
+#pragma once
+
+#include "LineSource.h"
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+
+#include <deque>
+#include <memory>
+#include <vector>
+
+// A file as the walk found it: its real path, and which file it was on disk.
+struct DiskFile
+{
+    QString path;
+    quint64 device = 0;
+    quint64 inode = 0;
+};
+
+// A million files are a million paths: each is kept once, as the walk met it, and every other
+// form (the lower-cased line the lists show and the bucket files hold) is made from it when it
+// is needed. The store only grows, and only on the window's thread.
+class PathStore
+{
+public:
+    using Id = quint32;
+    // A line that names no file the walk found (one this window never wrote).
+    static constexpr quint64 UnknownInode = 0;
+
+    Id add(QByteArrayView native, quint64 device, quint64 inode);
+
+    [[nodiscard]] int count() const { return int(m_entries.size()); }
+    [[nodiscard]] QByteArrayView native(Id id) const
+    {
+        const Entry &e = m_entries[id];
+        return {e.bytes, qsizetype(e.length)};
+    }
+    [[nodiscard]] quint64 device(Id id) const { return m_entries[id].device; }
+    [[nodiscard]] quint64 inode(Id id) const { return m_entries[id].inode; }
+    [[nodiscard]] bool isKnown(Id id) const { return m_entries[id].inode != UnknownInode; }
+
+    [[nodiscard]] QString path(Id id) const;
+    [[nodiscard]] DiskFile file(Id id) const { return {path(id), device(id), inode(id)}; }
+    // The path as the lists show it and the bucket files hold it: lower-cased.
+    [[nodiscard]] QString lowered(Id id) const;
+    [[nodiscard]] QByteArray loweredNative(Id id) const;
+
+private:
+    struct Entry
+    {
+        quint64 device;
+        quint64 inode;
+        const char *bytes;
+        quint32 length;
+    };
+    // Paths are packed into blocks that never move: growing one array of them would copy, and
+    // for a moment hold, every path twice.
+    static constexpr std::size_t BlockSize = 1 << 20;
+
+    std::deque<Entry> m_entries;
+    std::vector<std::unique_ptr<char[]>> m_blocks;
+    char *m_current = nullptr; // the block being filled
+    std::size_t m_currentUsed = 0;
+};
+
+// Lines that are paths of the store, four bytes each: the files list, the proposed files.
+class PathLines : public LineSource
+{
+public:
+    enum class Order { AsAppended, NewestFirst };
+    explicit PathLines(const PathStore *store = nullptr, Order order = Order::AsAppended)
+        : m_store(store), m_order(order)
+    {
+    }
+
+    void append(PathStore::Id id) { m_ids.push_back(id); }
+    void assign(std::vector<PathStore::Id> ids) { m_ids = std::move(ids); }
+    void clear() { m_ids = {}; }
+    [[nodiscard]] int count() const { return int(m_ids.size()); }
+    [[nodiscard]] bool isEmpty() const { return m_ids.empty(); }
+    // Positions count from 1, as everywhere in the search run.
+    [[nodiscard]] PathStore::Id idAt(int position) const { return m_ids[std::size_t(position - 1)]; }
+    [[nodiscard]] QString item(int position) const { return m_store->lowered(idAt(position)); }
+    [[nodiscard]] const std::vector<PathStore::Id> &ids() const { return m_ids; }
+
+    [[nodiscard]] int lineCount() const override { return count(); }
+    [[nodiscard]] QString lineAt(int row) const override
+    {
+        if (row < 0 || row >= count())
+            return {};
+        return item(m_order == Order::NewestFirst ? count() - row : row + 1);
+    }
+
+private:
+    const PathStore *m_store;
+    Order m_order;
+    std::vector<PathStore::Id> m_ids;
+};
