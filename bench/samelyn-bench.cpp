@@ -185,8 +185,9 @@ int main(int argc, char *argv[])
     QString outcome = finalText.section(QLatin1Char('\n'), 0, 0);
     outcome.replace(QLatin1Char(' '), QLatin1Char('_'));
     const auto seconds = [](qint64 ns) { return double(ns) / 1e9; };
-    const qint64 bucketsFrom = phaseNs[0] < 0 ? finalNs : phaseNs[0];
     const qint64 comparingFrom = phaseNs[1] < 0 ? finalNs : phaseNs[1];
+    // A phase too short for the event loop to see it took no time, not a negative one.
+    const qint64 bucketsFrom = phaseNs[0] < 0 ? comparingFrom : phaseNs[0];
     std::printf("seconds=%.6f rss_mb=%.1f loads=%llu yields=%llu longest_pause_ms=%.3f equal_lines=%d outcome=%s"
                 " gathering_s=%.3f buckets_s=%.3f comparing_s=%.3f rss_after_gathering_mb=%.1f"
                 " rss_after_buckets_mb=%.1f rss_at_end_mb=%.1f\n",
