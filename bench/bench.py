@@ -380,13 +380,19 @@ def lines(tree, folder, equal_out, destined_out):
 
 
 SAMELYN_ROWS = {"samelyn": "Samelyn", "samelyn-xvfb": "Samelyn (Xvfb)", "samelyn-a11y": "Samelyn (screen reader)"}
+# Runs that answer something other than how fast: a table of their own.
+OTHER_ROWS = ("samelyn-stop", "samelyn-no-ulimit", "samelyn-ulimit-256")
 
 
 def read_results(results_tsv):
     """Rows of the results file: tree, tool, seconds, peak kilobytes, then for Samelyn loads,
-    yields, the longest pause in ms and the seconds of gathering, bucketing and comparing,
-    and with a screen reader the events it heard. {(tree, tool): [fields after the tool]}
-    in the order first seen."""
+    yields, the longest pause in ms, the seconds of gathering, bucketing and comparing, with
+    a screen reader the events it heard, and the whole process's seconds and peak kilobytes.
+    Stopping (samelyn-stop): the ms from the click on X to the box, how late the click came,
+    the box's first line, how far into the comparison X was clicked. Under a file limit
+    (samelyn-ulimit-256, samelyn-no-ulimit): the obsolete list's lines, the files left out,
+    the box's first line, the limit. {(tree, tool): [fields after the tool]} in the order
+    first seen."""
     runs = {}
     with open(results_tsv) as f:
         for line in f:
@@ -422,6 +428,8 @@ def table(results_tsv):
           "| Samelyn: loads, yields, longest pause (worst run), gathering / buckets / comparing s (median run) |")
     print("|---|---|---:|---:|---:|---:|---|")
     for tree, tool in results.runs:
+        if tool in OTHER_ROWS:
+            continue
         seconds = results.median(tree, tool)
         ratio = ""
         extra = ""
@@ -436,13 +444,49 @@ def table(results_tsv):
                     format(int(statistics.median(heard)), ",") if heard else "no count of")
                 if results.has(tree, "samelyn-xvfb"):
                     extra += "; %.2f× the run without it" % (seconds / results.median(tree, "samelyn-xvfb"))
+            whole = [r for r in results.runs[(tree, tool)] if len(r) > 10 and r[9] and r[10]]
+            if whole:
+                extra += "; whole process %.2f s (median), %.1f MB (peak)" % (
+                    statistics.median(float(r[9]) for r in whole), max(float(r[10]) for r in whole) / 1024)
         elif results.has(tree, "samelyn") and seconds > 0:
             ratio = "%.2f×" % (results.median(tree, "samelyn") / seconds)
         print("| %s | %s | %d | %.2f | %.1f | %s | %s |"
               % (tree, SAMELYN_ROWS.get(tool, tool), len(results.runs[(tree, tool)]), seconds,
                  results.peak_mb(tree, tool), ratio, extra))
     print()
+    others(results)
     targets(results)
+
+
+def others(results):
+    """Stopping a search and searching under a limit of open files, if they were run."""
+    rows = []
+    for tree, tool in results.runs:
+        runs = results.runs[(tree, tool)]
+        if tool == "samelyn-stop":
+            stops = [float(r[2]) for r in runs]
+            late = max(float(r[3]) for r in runs)
+            outcomes = sorted({r[4] for r in runs})
+            rows.append((tree, "X clicked %s ms into the comparison: from the click to the final box"
+                         % runs[0][5], len(runs),
+                         "median %s ms, worst %s ms; the click came at most %.0f ms late; the box: %s"
+                         % (format(round(statistics.median(stops)), ","), format(round(max(stops)), ","),
+                            late, ", ".join(outcomes))))
+        elif tool in ("samelyn-no-ulimit", "samelyn-ulimit-256"):
+            last = runs[-1]
+            rows.append((tree, "ulimit -n %s%s" % (last[5], "" if tool == "samelyn-ulimit-256" else
+                                                   " (not lowered)"), len(runs),
+                         "%s of 1,500 lines in the obsolete list; %s files left out; the box: %s"
+                         % (format(int(last[2]), ","), format(int(last[3]), ","), last[4])))
+    if not rows:
+        return
+    print("## Stopping, and a limit of open files")
+    print()
+    print("| tree | measured | runs | result |")
+    print("|---|---|---:|---|")
+    for row in rows:
+        print("| %s | %s | %d | %s |" % row)
+    print()
 
 
 def targets(results):
@@ -489,6 +533,15 @@ def targets(results):
     seconds_at_most("empty-20000", "samelyn-a11y", 10, " with a screen reader")
     memory_at_most("empty-20000", "samelyn-a11y", 200, " with a screen reader")
     memory_at_most("real-like", "samelyn", 100)
+
+    target = "sparse-8x8g: X stops the comparison within 100 ms (worst run)"
+    if results.has("sparse-8x8g", "samelyn-stop"):
+        worst = max(float(r[2]) for r in results.runs[("sparse-8x8g", "samelyn-stop")])
+        row(target, "%s ms" % format(round(worst), ","), worst <= 100)
+    target = "pairs-1500 under ulimit -n 256: 1,500 lines in the obsolete list"
+    if results.has("pairs-1500", "samelyn-ulimit-256"):
+        obsolete = int(results.runs[("pairs-1500", "samelyn-ulimit-256")][-1][2])
+        row(target, format(obsolete, ","), obsolete == 1500)
 
     pauses = [("%s %s" % (tree, "offscreen" if tool == "samelyn" else
                           "under Xvfb" if tool == "samelyn-xvfb" else "under Xvfb, screen reader"),
