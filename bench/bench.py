@@ -2,6 +2,7 @@
 """The benchmark's helpers for bench/run: making the trees, checking the sets, the table.
 
     bench.py make TREE FOLDER        make (or keep) a tree and print its size and fingerprint
+                                     (million, flat-200k, sparse-8x8g and pairs-1500 too)
     bench.py check SAMELYN_OUT FDUPES_OUT
     bench.py lines TREE FOLDER EQUAL_LINES DESTINED_LINES
                                      compare the lines with those of an earlier implementation
@@ -17,7 +18,8 @@ import subprocess
 import sys
 
 # Bump when a tree's recipe changes, so that old trees are made again.
-RECIPE = {"real-like": 2, "same-size": 1, "huge": 1, "empty-1001": 1, "empty-20000": 1}
+RECIPE = {"real-like": 2, "same-size": 1, "huge": 1, "empty-1001": 1, "empty-20000": 1,
+          "million": 1, "flat-200k": 1, "sparse-8x8g": 1, "pairs-1500": 1}
 SEED = 42
 MiB = 1024 * 1024
 GiB = 1024 * MiB
@@ -38,12 +40,22 @@ def regular_files(root):
 def fingerprint(root):
     """Count, bytes and a digest of the sorted "path size" lines: two trees that agree here
     hold the same names with the same sizes."""
+    # scandir knows a regular file from its directory entry: one stat a file, not three, which
+    # makes the difference on a million files.
     lines = []
     total = 0
-    for path in regular_files(root):
-        size = os.lstat(path).st_size
-        total += size
-        lines.append(os.path.relpath(path, root).encode("utf-8", "surrogateescape") + b" %d" % size)
+    pending = [(os.path.realpath(root), b"")]
+    while pending:
+        folder, relative = pending.pop()
+        with os.scandir(folder) as entries:
+            for entry in entries:
+                name = relative + os.fsencode(entry.name)
+                if entry.is_dir(follow_symlinks=False):
+                    pending.append((entry.path, name + b"/"))
+                elif entry.is_file(follow_symlinks=False):
+                    size = entry.stat(follow_symlinks=False).st_size
+                    total += size
+                    lines.append(name + b" %d" % size)
     lines.sort()
     return len(lines), total, hashlib.sha256(b"\n".join(lines)).hexdigest()[:16]
 
@@ -151,9 +163,75 @@ def make_empty(count):
     return maker
 
 
+def write_file(path, *parts):
+    # os.open and os.writev: a million files in a minute or two, where open() takes many.
+    fd = os.open(path, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o644)
+    try:
+        if any(parts):
+            os.writev(fd, parts)
+    finally:
+        os.close(fd)
+
+
+def make_many(count, folder_of):
+    """count files of 0 to 16 KiB, a tenth of them copies of others; file i goes to
+    folder_of(i). Each is a slice of one seeded pool with its number at the end, so that no two
+    differ only by chance; files under 8 bytes hold only part of it and may be equal anyway,
+    as small files are."""
+    def maker(root, rng):
+        pool = memoryview(rng.randbytes(64 * MiB))
+        copies = set(rng.sample(range(count), count // 10))
+        originals = [i for i in range(count) if i not in copies]
+        sizes = [rng.randint(0, 16 * 1024) for _ in range(count)]
+        offsets = [rng.randrange(len(pool) - size + 1) for size in sizes]
+        source = list(range(count))
+        for i in sorted(copies):
+            source[i] = rng.choice(originals)
+        made = set()
+        for i in range(count):
+            folder = os.path.join(root, folder_of(i))
+            if folder not in made:
+                os.makedirs(folder, exist_ok=True)
+                made.add(folder)
+            j = source[i]
+            size, offset = sizes[j], offsets[j]
+            stamp = struct.pack("<Q", j)[:size]
+            write_file(os.path.join(folder, "f%07d" % i), pool[offset:offset + size - len(stamp)], stamp)
+    return maker
+
+
+def make_sparse(root, rng):
+    """8 files of 8 GiB, holes but for their last byte, which differs: every one must be read
+    to its end to tell it from the others, and none takes up the disk."""
+    os.makedirs(root)
+    for i in range(8):
+        fd = os.open(os.path.join(root, "s%d.img" % i), os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o644)
+        try:
+            os.pwrite(fd, bytes([i + 1]), 8 * GiB - 1)
+        finally:
+            os.close(fd)
+
+
+def make_pairs(root, rng):
+    """1,500 pairs of equal 100-byte files in one folder, in shuffled order: one size, so every
+    file is a candidate for every other, and each pair's content its own."""
+    os.makedirs(root)
+    contents = []
+    for pair in range(1500):
+        content = struct.pack("<Q", pair) + rng.randbytes(92)
+        contents += [content, content]
+    rng.shuffle(contents)
+    for i, content in enumerate(contents):
+        write_file(os.path.join(root, "f%04d.bin" % i), content)
+
+
 def make(tree, root):
     makers = {"real-like": make_real_like, "same-size": make_same_size, "huge": make_huge,
-              "empty-1001": make_empty(1001), "empty-20000": make_empty(20000)}
+              "empty-1001": make_empty(1001), "empty-20000": make_empty(20000),
+              # 10,000 folders: 100 of 100.
+              "million": make_many(1000000, lambda i: "d%02d/d%02d" % (i % 100, i // 100 % 100)),
+              "flat-200k": make_many(200000, lambda i: ""),
+              "sparse-8x8g": make_sparse, "pairs-1500": make_pairs}
     if tree not in makers:
         sys.exit("unknown tree %r; known: %s" % (tree, " ".join(makers)))
     stamp = root + ".stamp"
@@ -302,13 +380,19 @@ def lines(tree, folder, equal_out, destined_out):
 
 
 SAMELYN_ROWS = {"samelyn": "Samelyn", "samelyn-xvfb": "Samelyn (Xvfb)", "samelyn-a11y": "Samelyn (screen reader)"}
+# Runs that answer something other than how fast: a table of their own.
+OTHER_ROWS = ("samelyn-stop", "samelyn-no-ulimit", "samelyn-ulimit-256")
 
 
 def read_results(results_tsv):
     """Rows of the results file: tree, tool, seconds, peak kilobytes, then for Samelyn loads,
-    yields, the longest pause in ms and the seconds of gathering, bucketing and comparing,
-    and with a screen reader the events it heard. {(tree, tool): [fields after the tool]}
-    in the order first seen."""
+    yields, the longest pause in ms, the seconds of gathering, bucketing and comparing, with
+    a screen reader the events it heard, and the whole process's seconds and peak kilobytes.
+    Stopping (samelyn-stop): the ms from the click on X to the box, how late the click came,
+    the box's first line, how far into the comparison X was clicked. Under a file limit
+    (samelyn-ulimit-256, samelyn-no-ulimit): the obsolete list's lines, the files left out,
+    the box's first line, the limit. {(tree, tool): [fields after the tool]} in the order
+    first seen."""
     runs = {}
     with open(results_tsv) as f:
         for line in f:
@@ -344,6 +428,8 @@ def table(results_tsv):
           "| Samelyn: loads, yields, longest pause (worst run), gathering / buckets / comparing s (median run) |")
     print("|---|---|---:|---:|---:|---:|---|")
     for tree, tool in results.runs:
+        if tool in OTHER_ROWS:
+            continue
         seconds = results.median(tree, tool)
         ratio = ""
         extra = ""
@@ -358,13 +444,49 @@ def table(results_tsv):
                     format(int(statistics.median(heard)), ",") if heard else "no count of")
                 if results.has(tree, "samelyn-xvfb"):
                     extra += "; %.2f× the run without it" % (seconds / results.median(tree, "samelyn-xvfb"))
+            whole = [r for r in results.runs[(tree, tool)] if len(r) > 10 and r[9] and r[10]]
+            if whole:
+                extra += "; whole process %.2f s (median), %.1f MB (peak)" % (
+                    statistics.median(float(r[9]) for r in whole), max(float(r[10]) for r in whole) / 1024)
         elif results.has(tree, "samelyn") and seconds > 0:
             ratio = "%.2f×" % (results.median(tree, "samelyn") / seconds)
         print("| %s | %s | %d | %.2f | %.1f | %s | %s |"
               % (tree, SAMELYN_ROWS.get(tool, tool), len(results.runs[(tree, tool)]), seconds,
                  results.peak_mb(tree, tool), ratio, extra))
     print()
+    others(results)
     targets(results)
+
+
+def others(results):
+    """Stopping a search and searching under a limit of open files, if they were run."""
+    rows = []
+    for tree, tool in results.runs:
+        runs = results.runs[(tree, tool)]
+        if tool == "samelyn-stop":
+            stops = [float(r[2]) for r in runs]
+            late = max(float(r[3]) for r in runs)
+            outcomes = sorted({r[4] for r in runs})
+            rows.append((tree, "X clicked %s ms into the comparison: from the click to the final box"
+                         % runs[0][5], len(runs),
+                         "median %s ms, worst %s ms; the click came at most %.0f ms late; the box: %s"
+                         % (format(round(statistics.median(stops)), ","), format(round(max(stops)), ","),
+                            late, ", ".join(outcomes))))
+        elif tool in ("samelyn-no-ulimit", "samelyn-ulimit-256"):
+            last = runs[-1]
+            rows.append((tree, "ulimit -n %s%s" % (last[5], "" if tool == "samelyn-ulimit-256" else
+                                                   " (not lowered)"), len(runs),
+                         "%s of 1,500 lines in the obsolete list; %s files left out; the box: %s"
+                         % (format(int(last[2]), ","), format(int(last[3]), ","), last[4])))
+    if not rows:
+        return
+    print("## Stopping, and a limit of open files")
+    print()
+    print("| tree | measured | runs | result |")
+    print("|---|---|---:|---|")
+    for row in rows:
+        print("| %s | %s | %d | %s |" % row)
+    print()
 
 
 def targets(results):
@@ -411,6 +533,15 @@ def targets(results):
     seconds_at_most("empty-20000", "samelyn-a11y", 10, " with a screen reader")
     memory_at_most("empty-20000", "samelyn-a11y", 200, " with a screen reader")
     memory_at_most("real-like", "samelyn", 100)
+
+    target = "sparse-8x8g: X stops the comparison within 100 ms (worst run)"
+    if results.has("sparse-8x8g", "samelyn-stop"):
+        worst = max(float(r[2]) for r in results.runs[("sparse-8x8g", "samelyn-stop")])
+        row(target, "%s ms" % format(round(worst), ","), worst <= 100)
+    target = "pairs-1500 under ulimit -n 256: 1,500 lines in the obsolete list"
+    if results.has("pairs-1500", "samelyn-ulimit-256"):
+        obsolete = int(results.runs[("pairs-1500", "samelyn-ulimit-256")][-1][2])
+        row(target, format(obsolete, ","), obsolete == 1500)
 
     pauses = [("%s %s" % (tree, "offscreen" if tool == "samelyn" else
                           "under Xvfb" if tool == "samelyn-xvfb" else "under Xvfb, screen reader"),

@@ -10,8 +10,10 @@
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSaveFile>
 #include <QTest>
+#include <QTimer>
 
 #include <cstdio>
 #include <memory>
@@ -22,10 +24,12 @@ namespace {
 
 int usage()
 {
-    std::fprintf(stderr, "usage: samelyn-bench FOLDER [--out FILE] [--destined FILE]\n"
+    std::fprintf(stderr, "usage: samelyn-bench FOLDER [--out FILE] [--destined FILE] [--stop-during-comparison MS]\n"
                          "Runs one search of FOLDER and its sub-folders in a fresh window and prints\n"
                          "seconds, peak memory, loads, yields, the longest pause; writes the lines of\n"
-                         "the equal list to --out and those of the obsolete list to --destined.\n");
+                         "the equal list to --out and those of the obsolete list to --destined.\n"
+                         "--stop-during-comparison: clicks X once MS milliseconds of the comparison\n"
+                         "have passed, and prints the milliseconds from that click to the final box.\n");
     return 2;
 }
 
@@ -74,12 +78,19 @@ int main(int argc, char *argv[])
     QString folder;
     QString outFile;
     QString destinedFile;
+    int stopAfterMs = -1;
     const QStringList args = QApplication::arguments().mid(1);
     for (qsizetype i = 0; i < args.size(); ++i) {
         if (args.at(i) == QLatin1String("--out") && i + 1 < args.size())
             outFile = args.at(++i);
         else if (args.at(i) == QLatin1String("--destined") && i + 1 < args.size())
             destinedFile = args.at(++i);
+        else if (args.at(i) == QLatin1String("--stop-during-comparison") && i + 1 < args.size()) {
+            bool ok = false;
+            stopAfterMs = args.at(++i).toInt(&ok);
+            if (!ok || stopAfterMs < 0)
+                return usage();
+        }
         else if (folder.isEmpty() && !args.at(i).startsWith(QLatin1String("--")))
             folder = QFileInfo(args.at(i)).absoluteFilePath(); // the window asks for a full path
         else
@@ -113,6 +124,22 @@ int main(int argc, char *argv[])
     control<QCheckBox>(*window, "chkSubDirs")->setChecked(true);
     auto *cmdStart = control<QPushButton>(*window, "cmdStart");
     const auto *lstEqual = control<LineListBox>(*window, "lstEqual");
+    auto *cmdStop = control<QPushButton>(*window, "cmdStop");
+
+    // The stop is clicked from a timer, as a user's click arrives: through the event loop,
+    // whenever the search lets it run. How late the timer fired is how long the user's click
+    // would have waited before the window even saw it.
+    QTimer stopTimer;
+    stopTimer.setSingleShot(true);
+    stopTimer.setTimerType(Qt::PreciseTimer);
+    qint64 stopDueNs = -1;
+    qint64 stopClickNs = -1;
+    QObject::connect(&stopTimer, &QTimer::timeout, [&] {
+        if (finalNs >= 0)
+            return; // too late: the search is over
+        stopClickNs = clock.nsecsElapsed();
+        QTest::mouseClick(cmdStop, Qt::LeftButton);
+    });
 
     // Where the time and the memory go: when each phase of the run starts, told by the status
     // line, and where the longest pause ended. Cheap enough to leave on: one look each time
@@ -135,6 +162,10 @@ int main(int argc, char *argv[])
                 phaseNs[next] = clock.nsecsElapsed();
                 phaseRss[next] = residentMegabytes();
                 phase = next + 1;
+                if (next == 1 && stopAfterMs >= 0) {
+                    stopDueNs = phaseNs[1] + qint64(stopAfterMs) * 1'000'000;
+                    stopTimer.start(stopAfterMs);
+                }
             }
         }
         sinceHook.start();
@@ -152,6 +183,7 @@ int main(int argc, char *argv[])
         return 1;
     }
     EventPump::setObserver({});
+    stopTimer.stop();
     const quint64 loads = window->state().LoadCount - loadsBefore;
     const int equalLines = lstEqual->count();
 
@@ -185,18 +217,34 @@ int main(int argc, char *argv[])
     QString outcome = finalText.section(QLatin1Char('\n'), 0, 0);
     outcome.replace(QLatin1Char(' '), QLatin1Char('_'));
     const auto seconds = [](qint64 ns) { return double(ns) / 1e9; };
-    const qint64 bucketsFrom = phaseNs[0] < 0 ? finalNs : phaseNs[0];
     const qint64 comparingFrom = phaseNs[1] < 0 ? finalNs : phaseNs[1];
+    // A phase too short for the event loop to see it took no time, not a negative one.
+    const qint64 bucketsFrom = phaseNs[0] < 0 ? comparingFrom : phaseNs[0];
     std::printf("seconds=%.6f rss_mb=%.1f loads=%llu yields=%llu longest_pause_ms=%.3f equal_lines=%d outcome=%s"
                 " gathering_s=%.3f buckets_s=%.3f comparing_s=%.3f rss_after_gathering_mb=%.1f"
-                " rss_after_buckets_mb=%.1f rss_at_end_mb=%.1f\n",
+                " rss_after_buckets_mb=%.1f rss_at_end_mb=%.1f",
                 seconds(finalNs), peakResidentMegabytes(), static_cast<unsigned long long>(loads),
                 static_cast<unsigned long long>(atFinal.yields), double(atFinal.longestGapNs) / 1e6, equalLines,
                 qPrintable(outcome), seconds(bucketsFrom), seconds(comparingFrom - bucketsFrom),
                 seconds(finalNs - comparingFrom), phaseRss[0], phaseRss[1], finalRss);
+    // Files the box says were left out: what a search lost to, say, too few file descriptors.
+    const QRegularExpressionMatch leftOut =
+        QRegularExpression(QStringLiteral("\\n(\\d+) files? could not be read")).match(finalText);
+    std::printf(" left_out=%s", leftOut.hasMatch() ? qPrintable(leftOut.captured(1)) : "0");
+    if (stopAfterMs >= 0) {
+        // -1 when the search ended before the click was due.
+        const auto ms = [](qint64 ns) { return double(ns) / 1e6; };
+        std::printf(" stop_ms=%.3f stop_click_late_ms=%.3f", stopClickNs < 0 ? -1.0 : ms(finalNs - stopClickNs),
+                    stopClickNs < 0 ? -1.0 : ms(stopClickNs - stopDueNs));
+    }
+    std::printf("\n");
     std::fflush(stdout);
     std::fprintf(stderr, "samelyn-bench: the longest pause ended at: %s\n", qPrintable(longestWhere));
     if (finalText.contains(QLatin1Char('\n')))
         std::fprintf(stderr, "samelyn-bench: the final message was:\n%s\n", qPrintable(finalText));
-    return fatal || !(finalText.startsWith(QLatin1String("DONE!"))) ? 1 : 0;
+    if (stopAfterMs >= 0 && stopClickNs < 0)
+        std::fprintf(stderr, "samelyn-bench: the search ended before X was clicked\n");
+    // Stopped on purpose, the run is right to end "Canceled!".
+    const QLatin1String expected(stopAfterMs >= 0 ? "Canceled!" : "DONE!");
+    return fatal || (stopAfterMs >= 0 && stopClickNs < 0) || !finalText.startsWith(expected) ? 1 : 0;
 }
