@@ -431,12 +431,15 @@ bool SearchRun::ReadIntoMemory(int index, int No, int Total)
 void SearchRun::compareGroup(bool queued)
 {
     const int n = m_state.PathList.count();
+    // A group read ahead is compared as ever, a stop included; one that is not read when a
+    // stop comes is not waited for.
     std::optional<GroupContent> content;
-    if (!m_state.StopRequested) {
+    if (queued || !m_state.StopRequested) {
         if (!queued)
             (void)queueForReading(m_state.PathList.ids(), m_groupSize);
         content = m_reader->take([this] {
-            serve();
+            if (!m_state.StopRequested)
+                serve();
             return !m_state.StopRequested;
         });
     }
