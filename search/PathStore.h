@@ -1,8 +1,6 @@
 // Every file a window's searches found, its path stored once in the bytes the system names it by.
 #pragma once
 
-#include "LineSource.h"
-
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
@@ -63,38 +61,4 @@ private:
     std::vector<std::unique_ptr<char[]>> m_blocks;
     char *m_current = nullptr; // the block being filled
     std::size_t m_currentUsed = 0;
-};
-
-// Lines that are paths of the store, four bytes each: the files list, the proposed files.
-class PathLines : public LineSource
-{
-public:
-    enum class Order { AsAppended, NewestFirst };
-    explicit PathLines(const PathStore *store = nullptr, Order order = Order::AsAppended)
-        : m_store(store), m_order(order)
-    {
-    }
-
-    void append(PathStore::Id id) { m_ids.push_back(id); }
-    void assign(std::vector<PathStore::Id> ids) { m_ids = std::move(ids); }
-    void clear() { m_ids = {}; }
-    [[nodiscard]] int count() const { return int(m_ids.size()); }
-    [[nodiscard]] bool isEmpty() const { return m_ids.empty(); }
-    // Positions count from 1, as everywhere in the search run.
-    [[nodiscard]] PathStore::Id idAt(int position) const { return m_ids[std::size_t(position - 1)]; }
-    [[nodiscard]] QString item(int position) const { return m_store->lowered(idAt(position)); }
-    [[nodiscard]] const std::vector<PathStore::Id> &ids() const { return m_ids; }
-
-    [[nodiscard]] int lineCount() const override { return count(); }
-    [[nodiscard]] QString lineAt(int row) const override
-    {
-        if (row < 0 || row >= count())
-            return {};
-        return item(m_order == Order::NewestFirst ? count() - row : row + 1);
-    }
-
-private:
-    const PathStore *m_store;
-    Order m_order;
-    std::vector<PathStore::Id> m_ids;
 };

@@ -3,6 +3,7 @@
 
 #include "EqualLines.h"
 #include "FileSeeker.h"
+#include "PathLines.h"
 #include "PathStore.h"
 
 #include <QHash>
