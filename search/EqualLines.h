@@ -26,13 +26,16 @@ public:
     // that was not loaded. Returns the group's number, or -1 when no position has a partner
     // (and then nothing is kept of it).
     int beginGroup(const std::vector<PathStore::Id> &files, const std::vector<int> &classes);
-    // Counts the next line of the newest group; false (and nothing counted) when full.
-    [[nodiscard]] bool addLine()
+    // Counts the next `count` lines of the newest group; false (and nothing counted) when
+    // the list cannot hold them.
+    [[nodiscard]] bool addLines(qint64 count)
     {
-        if (m_total >= Capacity)
+        if (count > Capacity - m_total)
             return false;
-        ++m_groups.back().lines;
-        ++m_total;
+        if (count > 0) {
+            m_groups.back().lines += count;
+            m_total += count;
+        }
         return true;
     }
 

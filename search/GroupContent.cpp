@@ -21,6 +21,7 @@ namespace {
 
 // Small enough that a group of files which differ early costs a few kilobytes each.
 constexpr qint64 FirstChunk = 4096;
+constexpr qint64 LastBlock = 4096;
 constexpr qint64 LargestChunk = 1024 * 1024;
 constexpr qint64 SmallestChunk = 64 * 1024;
 // Up to this many files of a chunk are told apart by comparing them with each other;
@@ -77,7 +78,8 @@ class Reader
 {
 public:
     Reader(std::vector<FileSlot> &onDisk, qint64 size, int cap, const std::atomic<bool> &cancel)
-        : m_slots(onDisk), m_size(size), m_cap(cap), m_cancel(cancel)
+        : m_slots(onDisk), m_size(size), m_middleEnd(size - std::clamp<qint64>(size - FirstChunk, 0, LastBlock)),
+          m_cap(cap), m_cancel(cancel)
     {
     }
 
@@ -89,24 +91,26 @@ public:
             close(s);
     }
 
-    // Splits `members` (slots whose bytes before `offset` are equal) into classes of equal
-    // bytes, and numbers them from `next`.
+    // Splits `members` into classes of equal bytes, and numbers them from `next`. After the
+    // first block comes the last, where copies that were edited, appended to or cut short
+    // most often part; then the middle, in chunks.
     void classify(std::vector<int> members, int &next)
     {
         struct Work
         {
             std::vector<int> members;
-            qint64 offset;
+            qint64 offset;     // the members' bytes before it are equal (after the first block)
+            bool endsCompared; // and those from the middle's end on
         };
         std::vector<Work> work;
-        work.push_back({std::move(members), 0});
+        work.push_back({std::move(members), 0, m_middleEnd == m_size});
         while (!work.empty()) {
             Work item = std::move(work.back());
             work.pop_back();
             dropUnusable(item.members);
             if (item.members.empty())
                 continue;
-            if (item.members.size() == 1 || item.offset >= m_size) {
+            if (item.members.size() == 1 || (item.endsCompared && item.offset >= m_middleEnd)) {
                 for (const int slot : item.members) {
                     m_slots[std::size_t(slot)].cls = next;
                     close(m_slots[std::size_t(slot)]);
@@ -114,9 +118,18 @@ public:
                 ++next;
                 continue;
             }
-            const qint64 length = chunkLength(item.offset, qint64(item.members.size()));
-            for (std::vector<int> &part : split(item.members, item.offset, length))
-                work.push_back({std::move(part), item.offset + length});
+            if (item.offset == 0) {
+                const qint64 length = std::min(m_size, FirstChunk);
+                for (std::vector<int> &part : split(item.members, 0, length))
+                    work.push_back({std::move(part), length, m_middleEnd == m_size});
+            } else if (!item.endsCompared) {
+                for (std::vector<int> &part : split(item.members, m_middleEnd, m_size - m_middleEnd))
+                    work.push_back({std::move(part), item.offset, true});
+            } else {
+                const qint64 length = chunkLength(item.offset, qint64(item.members.size()));
+                for (std::vector<int> &part : split(item.members, item.offset, length))
+                    work.push_back({std::move(part), item.offset + length, true});
+            }
         }
     }
 
@@ -129,10 +142,8 @@ private:
 
     qint64 chunkLength(qint64 offset, qint64 count) const
     {
-        if (offset == 0)
-            return std::min(m_size, FirstChunk);
         const qint64 share = std::clamp(GroupContent::MemoryBudget / count, SmallestChunk, LargestChunk);
-        return std::min(m_size - offset, share);
+        return std::min(m_middleEnd - offset, share);
     }
 
     void dropUnusable(std::vector<int> &members) const
@@ -378,6 +389,7 @@ private:
 
     std::vector<FileSlot> &m_slots;
     const qint64 m_size;
+    const qint64 m_middleEnd; // where the last block begins
     int m_cap;
     const std::atomic<bool> &m_cancel;
     int m_open = 0;

@@ -452,82 +452,27 @@ void SearchRun::compareGroup(bool queued)
         return;
     }
     m_content = std::move(*content);
-
-    const PathStore &store = m_state.Paths;
+    takeStanding();
     const std::vector<PathStore::Id> &ids = m_state.PathList.ids();
-
-    // Each position's text and identity as small numbers, so that "already a reference" and
-    // "already proposed" cost an array look-up, also for a hundred million equal pairs.
-    std::vector<int> textOf(std::size_t(n), 0), idOf(std::size_t(n), 0);
-    std::vector<QByteArray> textKeys;
-    QHash<QByteArray, int> texts;
-    QHash<Identity, int> identities;
-    for (int p = 0; p < n; ++p) {
-        const PathStore::Id id = ids[std::size_t(p)];
-        QByteArray text = store.loweredNative(id);
-        auto known = texts.constFind(text);
-        if (known == texts.constEnd()) {
-            known = texts.insert(text, int(textKeys.size()));
-            textKeys.push_back(std::move(text));
-        }
-        textOf[std::size_t(p)] = *known;
-        // A line whose file was never seen has no identity to share.
-        const Identity identity{store.device(id), store.inode(id)};
-        idOf[std::size_t(p)] = !store.isKnown(id) ? n + p
-                                                   : int(*identities.insert(identity, identities.value(identity, int(identities.size()))));
-    }
-    std::vector<char> referenceText(textKeys.size()), destinedText(textKeys.size());
-    std::vector<char> referenceId(std::size_t(2 * n)), destinedId(std::size_t(2 * n));
-    for (std::size_t t = 0; t < textKeys.size(); ++t) {
-        referenceText[t] = m_referenceTexts.contains(textKeys[t]);
-        destinedText[t] = m_destinedTexts.contains(textKeys[t]);
-    }
-    for (auto it = identities.cbegin(); it != identities.cend(); ++it) {
-        referenceId[std::size_t(*it)] = m_referenceIds.contains(it.key());
-        destinedId[std::size_t(*it)] = m_destinedIds.contains(it.key());
-    }
-
-    std::vector<int> classes(std::size_t(n), -1);
-    for (int p = 0; p < n; ++p) {
-        if (m_content.stateOf(p) == GroupContent::State::Loaded)
-            classes[std::size_t(p)] = m_content.classOf(p);
-    }
-    m_state.Equal.beginGroup(ids, classes);
+    m_state.Equal.beginGroup(ids, m_standing.classOf);
 
     for (int j = 0; j < n; ++j) {
         m_state.Files.append(ids[std::size_t(j)]);
         const bool reference = ReadIntoMemory(j, j + 1, n);
-        const int cls = classes[std::size_t(j)];
+        const int cls = m_standing.classOf[std::size_t(j)];
         bool madeReference = false;
-        for (int k = 0; k < n; ++k) {
+        for (int k = 0; k < n;) {
+            if (reference && passInBulk(j, k, madeReference))
+                continue;
             if (k != j && reference) {
-                if (ReadIntoMemory(k, j + 1, n) && classes[std::size_t(k)] == cls) {
-                    if (!m_state.Equal.addLine()) {
+                if (ReadIntoMemory(k, j + 1, n) && m_standing.classOf[std::size_t(k)] == cls) {
+                    if (!m_state.Equal.addLines(1)) {
                         m_full = true;
                         return;
                     }
-                    if (!madeReference) {
-                        madeReference = true;
-                        const PathStore::Id outer = ids[std::size_t(j)];
-                        referenceText[std::size_t(textOf[std::size_t(j)])] = 1;
-                        referenceId[std::size_t(idOf[std::size_t(j)])] = 1;
-                        m_referenceTexts.insert(textKeys[std::size_t(textOf[std::size_t(j)])]);
-                        if (store.isKnown(outer))
-                            m_referenceIds.insert({store.device(outer), store.inode(outer)});
-                    }
-                    const std::size_t t = std::size_t(textOf[std::size_t(k)]);
-                    const std::size_t i = std::size_t(idOf[std::size_t(k)]);
-                    // A file that is, or is the same file as, a kept copy or a proposed one
-                    // is not proposed (again): that would free no space.
-                    if (!referenceText[t] && !referenceId[i] && !destinedText[t] && !destinedId[i]) {
-                        const PathStore::Id inner = ids[std::size_t(k)];
-                        destinedText[t] = destinedId[i] = 1;
-                        m_destinedTexts.insert(textKeys[t]);
-                        m_state.DestinedFiles.append(inner);
-                        m_state.DestinedPairs.push_back({inner, ids[std::size_t(j)]});
-                        if (store.isKnown(inner))
-                            m_destinedIds.insert({store.device(inner), store.inode(inner)});
-                    }
+                    if (!std::exchange(madeReference, true))
+                        makeReference(j);
+                    consider(k, j);
                 }
             }
             if (m_state.StopRequested)
@@ -535,8 +480,134 @@ void SearchRun::compareGroup(bool queued)
             // An outer file that could not be loaded is compared with nothing.
             if (!reference)
                 break;
+            ++k;
+        }
+        // A whole pass has been made over the class: each member now stands as kept or proposed.
+        if (madeReference)
+            m_standing.settled[std::size_t(cls)] = 1;
+    }
+}
+
+void SearchRun::takeStanding()
+{
+    const PathStore &store = m_state.Paths;
+    const std::vector<PathStore::Id> &ids = m_state.PathList.ids();
+    const int n = int(ids.size());
+    Standing &s = m_standing;
+    s = Standing();
+    s.textOf.resize(std::size_t(n));
+    s.idOf.resize(std::size_t(n));
+    s.classOf.assign(std::size_t(n), -1);
+    QHash<QByteArray, int> texts;
+    QHash<Identity, int> identities;
+    for (int p = 0; p < n; ++p) {
+        const PathStore::Id id = ids[std::size_t(p)];
+        QByteArray text = store.loweredNative(id);
+        auto known = texts.constFind(text);
+        if (known == texts.constEnd()) {
+            known = texts.insert(text, int(s.textKeys.size()));
+            s.textKeys.push_back(std::move(text));
+        }
+        s.textOf[std::size_t(p)] = *known;
+        // A line whose file was never seen has no identity to share.
+        const Identity identity{store.device(id), store.inode(id)};
+        s.idOf[std::size_t(p)] = !store.isKnown(id)
+            ? n + p
+            : int(*identities.insert(identity, identities.value(identity, int(identities.size()))));
+        if (m_content.stateOf(p) != GroupContent::State::Loaded) {
+            s.allLoaded = false;
+            continue;
+        }
+        const int cls = m_content.classOf(p);
+        s.classOf[std::size_t(p)] = cls;
+        if (std::size_t(cls) >= s.members.size())
+            s.members.resize(std::size_t(cls) + 1);
+        s.members[std::size_t(cls)].push_back(p);
+    }
+    s.settled.assign(s.members.size(), 0);
+    s.referenceText.resize(s.textKeys.size());
+    s.destinedText.resize(s.textKeys.size());
+    for (std::size_t t = 0; t < s.textKeys.size(); ++t) {
+        s.referenceText[t] = m_referenceTexts.contains(s.textKeys[t]);
+        s.destinedText[t] = m_destinedTexts.contains(s.textKeys[t]);
+    }
+    s.referenceId.resize(std::size_t(2 * n));
+    s.destinedId.resize(std::size_t(2 * n));
+    for (auto it = identities.cbegin(); it != identities.cend(); ++it) {
+        s.referenceId[std::size_t(*it)] = m_referenceIds.contains(it.key());
+        s.destinedId[std::size_t(*it)] = m_destinedIds.contains(it.key());
+    }
+}
+
+void SearchRun::makeReference(int j)
+{
+    const PathStore &store = m_state.Paths;
+    const PathStore::Id outer = m_state.PathList.idAt(j + 1);
+    const std::size_t t = std::size_t(m_standing.textOf[std::size_t(j)]);
+    m_standing.referenceText[t] = 1;
+    m_standing.referenceId[std::size_t(m_standing.idOf[std::size_t(j)])] = 1;
+    m_referenceTexts.insert(m_standing.textKeys[t]);
+    if (store.isKnown(outer))
+        m_referenceIds.insert({store.device(outer), store.inode(outer)});
+}
+
+void SearchRun::consider(int k, int j)
+{
+    Standing &s = m_standing;
+    const std::size_t t = std::size_t(s.textOf[std::size_t(k)]);
+    const std::size_t i = std::size_t(s.idOf[std::size_t(k)]);
+    // A file that is, or is the same file as, a kept copy or a proposed one is not proposed
+    // (again): that would free no space.
+    if (s.referenceText[t] || s.referenceId[i] || s.destinedText[t] || s.destinedId[i])
+        return;
+    const PathStore &store = m_state.Paths;
+    const PathStore::Id inner = m_state.PathList.idAt(k + 1);
+    s.destinedText[t] = s.destinedId[i] = 1;
+    m_destinedTexts.insert(s.textKeys[t]);
+    m_state.DestinedFiles.append(inner);
+    m_state.DestinedPairs.push_back({inner, m_state.PathList.idAt(j + 1)});
+    if (store.isKnown(inner))
+        m_destinedIds.insert({store.device(inner), store.inode(inner)});
+}
+
+// The loads from `k` on that come before the event loop could next be due have no effect but
+// to be counted, to add lines, and to propose files: they are made in one step, with exactly
+// the outcome of making them one by one. False when they must be made one by one: a file of
+// the group could not be loaded, a stop is pending, or the equal list is nearly full.
+bool SearchRun::passInBulk(int j, int &k, bool &madeReference)
+{
+    const quint32 points = EventPump::pointsWithoutCheck();
+    if (points == 0 || !m_standing.allLoaded || m_state.StopRequested)
+        return false;
+    const int n = m_state.PathList.count();
+    int end = int(std::min<qint64>(n, qint64(k) + points));
+    const bool skipsOuter = j >= k && j < end;
+    if (skipsOuter && end < n)
+        ++end; // the outer position is no load, and passes no point
+    const int loads = end - k - (skipsOuter ? 1 : 0);
+    if (loads <= 0)
+        return false;
+    const std::vector<int> &members = m_standing.members[std::size_t(m_standing.classOf[std::size_t(j)])];
+    const auto first = std::lower_bound(members.begin(), members.end(), k);
+    const auto last = std::lower_bound(first, members.end(), end);
+    const qint64 lines = qint64(last - first) - (skipsOuter ? 1 : 0);
+    if (!m_state.Equal.addLines(lines))
+        return false;
+    if (lines > 0) {
+        if (!std::exchange(madeReference, true))
+            makeReference(j);
+        if (!m_standing.settled[std::size_t(m_standing.classOf[std::size_t(j)])]) {
+            for (auto it = first; it != last; ++it) {
+                if (*it != j)
+                    consider(*it, j);
+            }
         }
     }
+    m_state.LoadCount += quint64(loads);
+    noteLoad(end - 1 == j ? end - 2 : end - 1, j + 1, n);
+    EventPump::passPoints(quint32(loads));
+    k = end;
+    return true;
 }
 
 void SearchRun::leaveOut(const QString &path, LeftOut why)

@@ -69,6 +69,10 @@ private:
     void readAhead(const QStringList &buckets);
     [[nodiscard]] bool queueForReading(const std::vector<PathStore::Id> &ids, std::optional<qint64> size);
     void compareGroup(bool queued);
+    void takeStanding();
+    void makeReference(int j);
+    void consider(int k, int j);
+    [[nodiscard]] bool passInBulk(int j, int &k, bool &madeReference);
     void leaveOut(const QString &path, LeftOut why);
     [[nodiscard]] QString finalMessage(const QString &outcome) const;
 
@@ -80,10 +84,25 @@ private:
     void noteLoad(int index, int No, int Total);
     [[nodiscard]] QString loadStatus() const;
 
+    // Each position of the current group: its text and identity as small numbers, its class
+    // of equal bytes, and whether it is a reference or proposed already; so that each of a
+    // hundred million pairs costs array look-ups.
+    struct Standing
+    {
+        std::vector<int> textOf, idOf;
+        std::vector<QByteArray> textKeys;
+        std::vector<char> referenceText, destinedText, referenceId, destinedId;
+        std::vector<int> classOf;              // -1: not loaded
+        std::vector<std::vector<int>> members; // each class's positions, ascending
+        std::vector<char> settled;             // each member of the class is kept or proposed
+        bool allLoaded = true;
+    };
+
     SearchState &m_state;
     SearchHost &m_host;
     std::optional<qint64> m_groupSize; // the size every file of the current group had
     GroupContent m_content;
+    Standing m_standing;
     std::unique_ptr<GroupReader> m_reader; // during the comparison only
     std::deque<Bucket> m_ahead;            // read back, not yet compared
     qsizetype m_nextBucket = 0;

@@ -16,6 +16,12 @@ void yield();
 // milliseconds, which nobody can tell from every point, and asking costs about a counter.
 [[nodiscard]] bool due();
 
+// How many of the coming points will pass without a look at the clock, so that the work
+// between them may be done in one step; the step then tells how many it passed. None while
+// a test's hook acts at every point.
+[[nodiscard]] quint32 pointsWithoutCheck();
+void passPoints(quint32 points);
+
 // Runs the event loop when due, for work between the points where a search yields.
 void breathe();
 
@@ -44,6 +50,16 @@ struct Pace
 extern Pace pace;
 [[nodiscard]] bool clockSaysDue();
 } // namespace detail
+
+inline quint32 pointsWithoutCheck()
+{
+    return detail::pace.hooked ? 0 : detail::pace.countdown - 1;
+}
+
+inline void passPoints(quint32 points)
+{
+    detail::pace.countdown -= points;
+}
 
 inline bool due()
 {
