@@ -77,9 +77,9 @@ bool outOfDescriptors(int error)
 class Reader
 {
 public:
-    Reader(std::vector<FileSlot> &onDisk, qint64 size, int cap, const std::atomic<bool> &cancel)
+    Reader(std::vector<FileSlot> &onDisk, qint64 size, int cap, qint64 memory, const std::atomic<bool> &cancel)
         : m_slots(onDisk), m_size(size), m_middleEnd(size - std::clamp<qint64>(size - FirstChunk, 0, LastBlock)),
-          m_cap(cap), m_cancel(cancel)
+          m_cap(cap), m_memory(memory), m_cancel(cancel)
     {
     }
 
@@ -142,7 +142,7 @@ private:
 
     qint64 chunkLength(qint64 offset, qint64 count) const
     {
-        const qint64 share = std::clamp(GroupContent::MemoryBudget / count, SmallestChunk, LargestChunk);
+        const qint64 share = std::clamp(m_memory / count, SmallestChunk, LargestChunk);
         return std::min(m_middleEnd - offset, share);
     }
 
@@ -272,7 +272,7 @@ private:
     std::vector<std::vector<int>> split(const std::vector<int> &members, qint64 offset, qint64 length)
     {
         const qint64 count = qint64(members.size());
-        if (count <= m_cap && count * length <= GroupContent::MemoryBudget)
+        if (count <= m_cap && count * length <= m_memory)
             return splitInMemory(members, offset, length);
         return splitByHash(members, offset, length);
     }
@@ -391,6 +391,7 @@ private:
     const qint64 m_size;
     const qint64 m_middleEnd; // where the last block begins
     int m_cap;
+    const qint64 m_memory;
     const std::atomic<bool> &m_cancel;
     int m_open = 0;
     quint32 m_openings = 0;
@@ -407,7 +408,8 @@ int GroupContent::descriptorCap()
     return int(std::clamp<rlim_t>(limit.rlim_cur / 4, 8, 128));
 }
 
-bool GroupContent::examine(const std::vector<DiskFile> &files, qint64 size, const std::atomic<bool> &cancel, int cap)
+bool GroupContent::examine(const std::vector<DiskFile> &files, qint64 size, const std::atomic<bool> &cancel, int cap,
+                           qint64 memory)
 {
     const std::size_t n = files.size();
     m_state.assign(n, State::Gone);
@@ -435,7 +437,7 @@ bool GroupContent::examine(const std::vector<DiskFile> &files, qint64 size, cons
 
     int classes = 0;
     try {
-        Reader reader(onDisk, size, cap, cancel);
+        Reader reader(onDisk, size, cap, memory, cancel);
         std::vector<int> all(onDisk.size());
         for (std::size_t i = 0; i < onDisk.size(); ++i) {
             all[i] = int(i);

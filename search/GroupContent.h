@@ -26,8 +26,9 @@ public:
     // file is not known (`path` empty), gone, or no longer the file that was found, is Gone; one that cannot
     // be read is Unreadable. Returns false, with every descriptor closed and nothing learnt,
     // when `cancel` is set meanwhile; it is looked at before every open and every read.
+    // `cap` and `memory` are this reader's share, where several read side by side.
     [[nodiscard]] bool examine(const std::vector<DiskFile> &files, qint64 size, const std::atomic<bool> &cancel,
-                               int cap = descriptorCap());
+                               int cap = descriptorCap(), qint64 memory = MemoryBudget);
 
     [[nodiscard]] State stateOf(int index) const { return m_state[std::size_t(index)]; }
     // Equal numbers mean equal bytes; only for Loaded positions.

@@ -1,6 +1,7 @@
 // The comparison's reading thread and the hand-over of its results.
 #include "GroupReader.h"
 
+#include <algorithm>
 #include <chrono>
 
 namespace {
@@ -23,10 +24,10 @@ void GroupReader::queue(std::vector<DiskFile> files, qint64 size)
         job.size = size;
         m_jobs.push_back(std::move(job));
     }
-    if (m_thread.joinable())
-        m_wake.notify_one();
-    else
+    if (m_threads.empty())
         start();
+    else
+        m_wake.notify_one();
 }
 
 int GroupReader::queuedGroups() const
@@ -59,30 +60,35 @@ std::optional<GroupContent> GroupReader::take(const std::function<bool()> &keepW
         }
         // Served without the lock: whatever runs in the window meanwhile may pause the reader.
         if (!keepWaiting()) {
-            abandonAll();
+            discardAll();
             return std::nullopt;
         }
-        if (!m_thread.joinable())
+        if (m_threads.empty())
             start();
     }
 }
 
 void GroupReader::pause()
 {
-    if (!m_thread.joinable())
+    if (m_threads.empty())
         return;
     {
         const std::lock_guard lock(m_mutex);
         m_quit = true;
         m_cancel = true;
     }
-    m_wake.notify_one();
-    m_thread.join();
+    m_wake.notify_all();
+    for (std::thread &thread : m_threads)
+        thread.join();
+    m_threads.clear();
     m_quit = false;
     m_cancel = false;
+    // What was being read is read again, from the start, when the threads are back.
+    for (Job &job : m_jobs)
+        job.taken = job.done;
 }
 
-void GroupReader::abandonAll()
+void GroupReader::discardAll()
 {
     pause();
     const std::lock_guard lock(m_mutex);
@@ -92,17 +98,20 @@ void GroupReader::abandonAll()
 
 void GroupReader::start()
 {
-    m_thread = std::thread([this] { work(); });
+    for (int i = 0; i < Threads; ++i)
+        m_threads.emplace_back([this] { work(); });
 }
 
 void GroupReader::work()
 {
+    const int cap = std::max(1, GroupContent::descriptorCap() / Threads);
+    const qint64 memory = GroupContent::MemoryBudget / Threads;
     std::unique_lock lock(m_mutex);
     for (;;) {
         Job *next = nullptr;
         m_wake.wait(lock, [&] {
             for (Job &job : m_jobs) {
-                if (!job.done) {
+                if (!job.taken) {
                     next = &job;
                     break;
                 }
@@ -111,7 +120,8 @@ void GroupReader::work()
         });
         if (m_quit)
             return;
-        // The queue may grow meanwhile, which leaves this job where it is.
+        // The queue may grow, or lose its done front, meanwhile: that leaves this job where it is.
+        next->taken = true;
         const std::shared_ptr<const std::vector<DiskFile>> files = next->files;
         const qint64 size = next->size;
         lock.unlock();
@@ -119,7 +129,7 @@ void GroupReader::work()
         std::exception_ptr error;
         bool finished = false;
         try {
-            finished = content.examine(*files, size, m_cancel);
+            finished = content.examine(*files, size, m_cancel, cap, memory);
         } catch (...) {
             error = std::current_exception();
             finished = true;

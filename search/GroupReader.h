@@ -1,4 +1,4 @@
-// Reading the size groups of a search on a thread of its own, a few groups ahead of the
+// Reading the size groups of a search on threads of their own, a few groups ahead of the
 // comparison, so that no read, however slow the disk, holds up the window or a stop.
 #pragma once
 
@@ -13,15 +13,17 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <vector>
 
-// The thread touches nothing but the files and its own queue: every widget, list and piece of
-// the window's state stays with the window's thread, which takes the results in the order the
-// groups were queued.
+// The threads touch nothing but the files and their own queue: every widget, list and piece
+// of the window's state stays with the window's thread, which takes the results in the order
+// the groups were queued. Two threads read two groups side by side, each within half of the
+// descriptors and memory one reader may hold: the window's thread mostly waits meanwhile.
 class GroupReader
 {
 public:
     GroupReader() = default;
-    // Abandons what is being read and joins the thread: nothing outlives the reader.
+    // Abandons what is being read and joins the threads: nothing outlives the reader.
     ~GroupReader();
     GroupReader(const GroupReader &) = delete;
     GroupReader &operator=(const GroupReader &) = delete;
@@ -36,15 +38,18 @@ public:
     // every queued group and gives nothing. What the thread threw is thrown here.
     [[nodiscard]] std::optional<GroupContent> take(const std::function<bool()> &keepWaiting);
 
-    // Abandons the read under way and joins the thread, as before a modal box: the run is not
-    // to go on behind it. Queued groups stay queued and are read when one is next taken.
+    // Abandons the reads under way and joins the threads, as before a modal box: the run is
+    // not to go on behind it. Queued groups stay queued and are read when one is next taken.
     void pause();
+    // Abandons the reads under way and drops every queued group.
+    void discardAll();
 
 private:
     struct Job
     {
         std::shared_ptr<const std::vector<DiskFile>> files;
         qint64 size = 0;
+        bool taken = false; // a thread is reading it
         bool done = false;
         GroupContent content;
         std::exception_ptr error;
@@ -52,14 +57,14 @@ private:
 
     void start();
     void work();
-    void abandonAll();
 
     mutable std::mutex m_mutex;
-    std::condition_variable m_wake; // the thread has work, or is to end
+    static constexpr int Threads = 2;
+    std::condition_variable m_wake; // a thread has work, or is to end
     std::condition_variable m_done; // a job is done
     std::deque<Job> m_jobs;
     qsizetype m_queuedFiles = 0;
     bool m_quit = false;
     std::atomic<bool> m_cancel{false};
-    std::thread m_thread;
+    std::vector<std::thread> m_threads;
 };

@@ -57,3 +57,19 @@ QByteArray PathStore::loweredNative(Id id) const
         return bytes.toByteArray().toLower();
     return QFile::encodeName(path(id).toLower());
 }
+
+bool PathStore::isLoweredNative(Id id, QByteArrayView text) const
+{
+    const QByteArrayView bytes = native(id);
+    if (!isAscii(bytes))
+        return loweredNative(id) == text;
+    // Without making the lower-cased copy: a bucket of thousands of lines is checked this way.
+    if (bytes.size() != text.size())
+        return false;
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        const char c = bytes[i];
+        if ((c >= 'A' && c <= 'Z' ? char(c + 32) : c) != text[i])
+            return false;
+    }
+    return true;
+}

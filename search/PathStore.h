@@ -44,6 +44,7 @@ public:
     // The path as the lists show it and the bucket files hold it: lower-cased.
     [[nodiscard]] QString lowered(Id id) const;
     [[nodiscard]] QByteArray loweredNative(Id id) const;
+    [[nodiscard]] bool isLoweredNative(Id id, QByteArrayView text) const;
 
 private:
     struct Entry

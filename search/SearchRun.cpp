@@ -15,6 +15,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -212,13 +213,10 @@ void SearchRun::writeBuckets()
     m_state.PathList.clear();
     if (sizes.empty())
         return;
+    readWhileWriting();
     // Eleven thousand sizes are eleven thousand files: each is opened from the folder, not
     // by its whole path.
-    const FileDescriptor folder(::open(QFile::encodeName(m_state.WorkFolder).constData(),
-                                       O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (!folder.isValid())
-        throw ToolkitError(QStringLiteral("Could not open ") + m_state.WorkFolder + QStringLiteral(": ")
-                           + ToolkitError::describeErrno(errno));
+    const FileDescriptor folder = openWorkspace();
     for (const qint64 size : sizes) {
         const std::vector<PathStore::Id> &files = m_state.BucketFiles[size];
         QByteArray lines;
@@ -231,10 +229,43 @@ void SearchRun::writeBuckets()
     }
 }
 
+// The groups are known before their bucket files are written: reading starts on the first of
+// them now, in the order the workspace will list them, and goes on while the files are written.
+void SearchRun::readWhileWriting()
+{
+    if (m_state.StopRequested)
+        return;
+    std::vector<std::pair<QString, qint64>> groups;
+    for (auto it = m_state.BucketFiles.cbegin(); it != m_state.BucketFiles.cend(); ++it) {
+        if (it->size() > 1)
+            groups.emplace_back(bucketName(it.key()), it.key());
+    }
+    std::sort(groups.begin(), groups.end());
+    m_reader = std::make_unique<GroupReader>();
+    for (const auto &[name, size] : groups) {
+        if (m_prequeued.size() >= AheadGroups || m_reader->queuedFiles() >= AheadFiles)
+            break;
+        (void)queueForReading(m_state.BucketFiles.value(size), size);
+        m_prequeued.push_back(size);
+    }
+}
+
+FileDescriptor SearchRun::openWorkspace() const
+{
+    FileDescriptor folder(::open(QFile::encodeName(m_state.WorkFolder).constData(),
+                                 O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!folder.isValid())
+        throw ToolkitError(QStringLiteral("Could not open ") + m_state.WorkFolder + QStringLiteral(": ")
+                           + ToolkitError::describeErrno(errno));
+    return folder;
+}
+
 void SearchRun::compareAll()
 {
     const QStringList buckets = SystemTools::instance().ListFiles(m_state.WorkFolder, 0, 0);
-    m_reader = std::make_unique<GroupReader>();
+    m_workspace = openWorkspace();
+    if (!m_reader)
+        m_reader = std::make_unique<GroupReader>();
     m_ahead.clear();
     m_nextBucket = 0;
     const int groups = int(buckets.size());
@@ -266,6 +297,8 @@ void SearchRun::compareAll()
     }
     // Nothing is read behind the final message, nor after the run.
     m_reader.reset();
+    m_prequeued.clear();
+    m_workspace.reset();
     m_ahead.clear();
 }
 
@@ -278,6 +311,21 @@ void SearchRun::readAhead(const QStringList &buckets)
                || (!m_state.StopRequested && m_ahead.size() < AheadGroups && m_reader->queuedFiles() < AheadFiles))) {
         m_ahead.push_back(readBucket(buckets.at(m_nextBucket++)));
         Bucket &bucket = m_ahead.back();
+        if (bucket.files.size() > 1 && !m_prequeued.empty()) {
+            const qint64 foreseen = m_prequeued.front();
+            m_prequeued.pop_front();
+            const auto known = m_state.BucketFiles.constFind(foreseen);
+            if (bucket.size == foreseen && bucket.files == *known) {
+                bucket.queued = true;
+                continue;
+            }
+            // The workspace lists something else than foreseen: the reading starts over, in its order.
+            m_reader->discardAll();
+            m_prequeued.clear();
+            for (Bucket &waiting : m_ahead)
+                waiting.queued = !m_state.StopRequested && queueForReading(waiting.files, waiting.size);
+            continue;
+        }
         bucket.queued = !m_state.StopRequested && queueForReading(bucket.files, bucket.size);
     }
 }
@@ -298,7 +346,7 @@ SearchRun::Bucket SearchRun::readBucket(const QString &bucketFile)
 {
     Bucket bucket;
     bool sized = false;
-    const QString name = QFileInfo(bucketFile).fileName();
+    const QString name = bucketFile.mid(bucketFile.lastIndexOf(QLatin1Char('/')) + 1);
     const qint64 size = name.endsWith(QLatin1String(".tmp")) ? name.chopped(4).toLongLong(&sized) : 0;
     if (sized)
         bucket.size = size;
@@ -311,11 +359,19 @@ SearchRun::Bucket SearchRun::readBucket(const QString &bucketFile)
         return bucket;
     }
 
-    QFile file(bucketFile);
-    if (!file.open(QIODevice::ReadOnly))
-        throw ToolkitError(QStringLiteral("Could not read ") + bucketFile + QStringLiteral(": ") + file.errorString());
-    const QByteArray content = file.readAll();
-    file.close();
+    // From the workspace's descriptor, as the buckets were written: thousands of them.
+    const FileDescriptor file(::openat(m_workspace.get(), QFile::encodeName(name).constData(),
+                                       O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat st {};
+    if (!file.isValid() || ::fstat(file.get(), &st) != 0)
+        throw ToolkitError(QStringLiteral("Could not read ") + bucketFile + QStringLiteral(": ")
+                           + ToolkitError::describeErrno(errno));
+    QByteArray content(qsizetype(st.st_size), Qt::Uninitialized);
+    const qint64 got = ::readAt(file.get(), content.data(), content.size(), 0);
+    if (got < 0)
+        throw ToolkitError(QStringLiteral("Could not read ") + bucketFile + QStringLiteral(": ")
+                           + ToolkitError::describeErrno(errno));
+    content.truncate(qsizetype(got));
 
     qsizetype start = 0;
     for (std::size_t line = 0; start < content.size(); ++line) {
@@ -328,7 +384,7 @@ SearchRun::Bucket SearchRun::readBucket(const QString &bucketFile)
         // The file behind the line, where the line is still what this window wrote there;
         // any other line names no file the walk found.
         if (known != m_state.BucketFiles.constEnd() && line < known->size()
-            && m_state.Paths.loweredNative((*known)[line]) == text)
+            && m_state.Paths.isLoweredNative((*known)[line], text))
             bucket.files.push_back((*known)[line]);
         else
             bucket.files.push_back(m_state.Paths.add(text, 0, PathStore::UnknownInode));

@@ -1,6 +1,7 @@
 // One search run: gathering, size buckets, pairwise comparison, and the final report.
 #pragma once
 
+#include "FileDescriptor.h"
 #include "GroupContent.h"
 #include "PathStore.h"
 
@@ -64,7 +65,9 @@ private:
 
     void gather(const QString &folder);
     void writeBuckets();
+    void readWhileWriting();
     void compareAll();
+    [[nodiscard]] FileDescriptor openWorkspace() const;
     [[nodiscard]] Bucket readBucket(const QString &bucketFile);
     void readAhead(const QStringList &buckets);
     [[nodiscard]] bool queueForReading(const std::vector<PathStore::Id> &ids, std::optional<qint64> size);
@@ -104,7 +107,9 @@ private:
     GroupContent m_content;
     Standing m_standing;
     std::unique_ptr<GroupReader> m_reader; // during the comparison only
+    FileDescriptor m_workspace;            // the same
     std::deque<Bucket> m_ahead;            // read back, not yet compared
+    std::deque<qint64> m_prequeued;        // sizes queued before the workspace was listed
     qsizetype m_nextBucket = 0;
     QStringList m_leftOut, m_foldersLeftOut, m_noDescriptor;
     QSet<QString> m_leftOutSeen;
