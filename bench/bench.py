@@ -2,7 +2,8 @@
 """The benchmark's helpers for bench/run: making the trees, checking the sets, the table.
 
     bench.py make TREE FOLDER        make (or keep) a tree and print its size and fingerprint
-                                     (million, flat-200k, sparse-8x8g and pairs-1500 too)
+                                     (million, flat-200k, sparse-8x8g, pairs-1500, end-500 and
+                                     media too)
     bench.py check SAMELYN_OUT FDUPES_OUT
     bench.py lines TREE FOLDER EQUAL_LINES DESTINED_LINES
                                      compare the lines with those of an earlier implementation
@@ -19,7 +20,7 @@ import sys
 
 # Bump when a tree's recipe changes, so that old trees are made again.
 RECIPE = {"real-like": 2, "same-size": 1, "huge": 1, "empty-1001": 1, "empty-20000": 1,
-          "million": 1, "flat-200k": 1, "sparse-8x8g": 1, "pairs-1500": 1}
+          "million": 1, "flat-200k": 1, "sparse-8x8g": 1, "pairs-1500": 1, "end-500": 1, "media": 1}
 SEED = 42
 MiB = 1024 * 1024
 GiB = 1024 * MiB
@@ -225,13 +226,48 @@ def make_pairs(root, rng):
         write_file(os.path.join(root, "f%04d.bin" % i), content)
 
 
+def make_end(root, rng):
+    """500 files of 1 MiB in one folder, equal but for their last 2 bytes: one size, so every
+    file is a candidate for every other, and none can be told apart before its end."""
+    os.makedirs(root)
+    body = rng.randbytes(MiB - 2)
+    for i, tail in enumerate(rng.sample(range(1 << 16), 500)):
+        write_file(os.path.join(root, "f%03d.bin" % i), body, struct.pack("<H", tail))
+
+
+MB = 1000 * 1000
+
+
+def make_media(root, rng):
+    """60 files of 50 to 200 MB of random bytes in a few folders, as a collection of videos
+    with a backup: 10 are copies of 10 others, the other 50 each have a size of their own, so
+    only the copies need reading. About 7.5 GB."""
+    folders = ["videos", "camera", "backup/2021", "backup/2022"]
+    for folder in folders:
+        os.makedirs(os.path.join(root, folder))
+    sizes = rng.sample(range(50 * MB, 200 * MB + 1), 50)
+    copied = set(rng.sample(range(50), 10))
+    for i, size in enumerate(sizes):
+        home = rng.choice(folders)
+        path = os.path.join(root, home, "clip-%02d.mkv" % i)
+        # Random to the last byte, a MiB at a time: incompressible, and the same on every machine.
+        with open(path, "xb") as out:
+            for start in range(0, size, MiB):
+                out.write(rng.randbytes(min(MiB, size - start)))
+        if i in copied:
+            # The copy in another folder, under another name, as a backup keeps it.
+            elsewhere = rng.choice([f for f in folders if f != home])
+            shutil.copyfile(path, os.path.join(root, elsewhere, "copy-of-clip-%02d.mkv" % i))
+
+
 def make(tree, root):
     makers = {"real-like": make_real_like, "same-size": make_same_size, "huge": make_huge,
               "empty-1001": make_empty(1001), "empty-20000": make_empty(20000),
               # 10,000 folders: 100 of 100.
               "million": make_many(1000000, lambda i: "d%02d/d%02d" % (i % 100, i // 100 % 100)),
               "flat-200k": make_many(200000, lambda i: ""),
-              "sparse-8x8g": make_sparse, "pairs-1500": make_pairs}
+              "sparse-8x8g": make_sparse, "pairs-1500": make_pairs,
+              "end-500": make_end, "media": make_media}
     if tree not in makers:
         sys.exit("unknown tree %r; known: %s" % (tree, " ".join(makers)))
     stamp = root + ".stamp"
