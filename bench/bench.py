@@ -605,7 +605,7 @@ def targets(results):
     pauses = [("%s %s" % (tree, "offscreen" if tool == "samelyn" else
                           "under Xvfb" if tool == "samelyn-xvfb" else "under Xvfb, screen reader"),
                results.pause_ms(tree, tool))
-              for tree, tool in results.runs if tool in SAMELYN_ROWS]
+              for tree, tool in results.runs if tool in SAMELYN_ROWS and not tree.endswith(" (cold)")]
     target = "longest pause of the event loop at most 50 ms, every tree, offscreen and under Xvfb"
     if pauses:
         worst = max(ms for _, ms in pauses)
@@ -616,6 +616,12 @@ def targets(results):
         row(target, measured, False if worst > 50 else True if on_xvfb else None)
     else:
         missing(target)
+    # A cold cache makes the event loop wait on the disk; shown, not held to the warm target.
+    cold = [(tree, results.pause_ms(tree, tool)) for tree, tool in results.runs
+            if tool == "samelyn" and tree.endswith(" (cold)")]
+    if cold:
+        row("longest pause of the event loop with a cold page cache (no target; for comparison)",
+            "; ".join("%s offscreen %.0f ms" % p for p in cold), None)
 
     target = "real-like with a screen reader: time at most 1.5× without"
     if results.has("real-like", "samelyn-a11y") and results.has("real-like", "samelyn-xvfb"):
