@@ -20,7 +20,7 @@ import sys
 
 # Bump when a tree's recipe changes, so that old trees are made again.
 RECIPE = {"real-like": 2, "same-size": 1, "huge": 1, "empty-1001": 1, "empty-20000": 1,
-          "million": 1, "flat-200k": 1, "sparse-8x8g": 1, "pairs-1500": 1, "end-500": 1, "media": 1}
+          "million": 1, "flat-200k": 1, "sparse-8x8g": 2, "pairs-1500": 1, "end-500": 1, "media": 1}
 SEED = 42
 MiB = 1024 * 1024
 GiB = 1024 * MiB
@@ -202,13 +202,15 @@ def make_many(count, folder_of):
 
 
 def make_sparse(root, rng):
-    """8 files of 8 GiB, holes but for their last byte, which differs: every one must be read
-    to its end to tell it from the others, and none takes up the disk."""
+    """8 files of 8 GiB, holes but for their middle byte, which differs: every one must be read
+    to its middle to tell it from the others (its last block is read right after its first, so
+    a difference at the end would be found at once), and none takes up the disk."""
     os.makedirs(root)
     for i in range(8):
         fd = os.open(os.path.join(root, "s%d.img" % i), os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o644)
         try:
-            os.pwrite(fd, bytes([i + 1]), 8 * GiB - 1)
+            os.pwrite(fd, bytes([i + 1]), 4 * GiB)
+            os.ftruncate(fd, 8 * GiB)
         finally:
             os.close(fd)
 
