@@ -1,6 +1,7 @@
 // File-system and folder-chooser services.
 #include "SystemTools.h"
 
+#include "FileDescriptor.h"
 #include "ToolkitError.h"
 #include "Trash.h"
 
@@ -112,11 +113,49 @@ TrashedFile SystemTools::DeleteFile(int folder, const QByteArray &name, const QS
     return Trash::moveToTrash(folder, name, path, dev_t(device), ino_t(inode));
 }
 
+namespace {
+
+// Empties the open folder: its files, and its sub-folders with theirs. Each entry is reached
+// from its folder's descriptor, and a link is removed, never followed.
+bool emptyFolder(int folder)
+{
+    const int listFd = ::fcntl(folder, F_DUPFD_CLOEXEC, 0);
+    DIR *dir = listFd >= 0 ? ::fdopendir(listFd) : nullptr;
+    if (!dir) {
+        if (listFd >= 0)
+            ::close(listFd);
+        return false;
+    }
+    bool emptied = true;
+    while (const dirent *entry = ::readdir(dir)) {
+        const char *name = entry->d_name;
+        if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0)))
+            continue;
+        if (::unlinkat(folder, name, 0) == 0)
+            continue;
+        // A folder: emptied from its own descriptor, then removed.
+        const FileDescriptor sub(::openat(folder, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        emptied = emptied && sub.isValid() && emptyFolder(sub.get()) && ::unlinkat(folder, name, AT_REMOVEDIR) == 0;
+    }
+    ::closedir(dir);
+    return emptied;
+}
+
+} // namespace
+
 void SystemTools::DeleteFolder(const QString &path)
 {
-    // removeRecursively deletes a link inside, never what it points to; but given a link
-    // itself, it would empty the folder the link points to.
-    if (path.trimmed().isEmpty() || QFileInfo(path).isSymLink() || !QDir(path).removeRecursively())
+    // The folder itself is opened without following a link: given a link, nothing is emptied.
+    const QByteArray native = QFile::encodeName(path);
+    const qsizetype slash = native.lastIndexOf('/');
+    const QByteArray name = native.mid(slash + 1);
+    const FileDescriptor parent = slash < 0 ? FileDescriptor()
+                                            : openWithoutLinks(slash == 0 ? QByteArray("/") : native.left(slash),
+                                                               O_PATH | O_DIRECTORY);
+    const FileDescriptor folder = parent.isValid() && !name.isEmpty() && name != "." && name != ".."
+        ? FileDescriptor(::openat(parent.get(), name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC))
+        : FileDescriptor();
+    if (!folder.isValid() || !emptyFolder(folder.get()) || ::unlinkat(parent.get(), name.constData(), AT_REMOVEDIR) != 0)
         throw ToolkitError(QStringLiteral("Could not delete the folder ") + path);
 }
 
