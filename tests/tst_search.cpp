@@ -12,6 +12,7 @@
 
 #include <QElapsedTimer>
 
+#include <cmath>
 #include <memory>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -144,6 +145,7 @@ struct PlainSearch
     QMap<QString, QStringList> buckets; // bucket name, lines in the order appended
     QHash<QString, QString> realPath;   // lower-cased path, the file behind it
     QStringList files, equal, destined, references; // files and equal: newest first
+    QString status, statusB; // what the status lines say at the end
     int loads = 0;
     int stopAtLoad = 0; // the load during which the stop button is pressed, 0 for none
     bool stop = false;
@@ -159,27 +161,39 @@ struct PlainSearch
         }
         destined.clear();
         references.clear();
+        int g = 0;
         for (auto group = buckets.cbegin(); group != buckets.cend() && !stop; ++group) {
+            ++g;
+            status = QStringLiteral("Comparing group %1 of %2 (%3)...").arg(g).arg(buckets.size()).arg(percent(g, buckets.size()));
+            statusB.clear();
             if (group->size() > 1)
                 compare(*group);
         }
         return std::exchange(stop, false) ? QStringLiteral("Canceled!") : QStringLiteral("DONE!");
     }
 
-    QByteArray load(const QString &path)
+    static QString percent(qsizetype part, qsizetype whole)
+    {
+        return QString::number(std::llround(100.0 * double(part) / double(whole))) + QLatin1Char('%');
+    }
+
+    QByteArray load(const QString &path, qsizetype no, qsizetype total)
     {
         if (++loads == stopAtLoad)
             stop = true;
+        statusB = QStringLiteral("File loaded into memory: (") + percent(no, total) + QStringLiteral(") ")
+            + path.section(QLatin1Char('/'), -1);
         return contentOf(realPath.value(path));
     }
 
     void compare(const QStringList &group)
     {
-        for (const QString &outer : group) {
+        for (qsizetype j = 0; j < group.size(); ++j) {
+            const QString &outer = group[j];
             files.prepend(outer);
-            const QByteArray reference = load(outer);
+            const QByteArray reference = load(outer, j + 1, group.size());
             for (const QString &inner : group) {
-                if (&inner != &outer && load(inner) == reference) {
+                if (&inner != &outer && load(inner, j + 1, group.size()) == reference) {
                     equal.prepend(outer + QStringLiteral(" <--> ") + inner);
                     references.append(outer);
                     if (!references.contains(inner) && !destined.contains(inner))
@@ -342,6 +356,8 @@ private slots:
                 const std::vector<QString> references = f.state().ReferenceFiles();
                 QVERIFY2(QStringList(references.begin(), references.end()) == plain.references, where);
                 QVERIFY2(f.lines("lstDestined") == plain.destined, where);
+                QVERIFY2(f.window.statusText() == plain.status, where);
+                QVERIFY2(f.window.statusBText() == plain.statusB, where);
             }
         }
     }
