@@ -99,21 +99,11 @@ int equalContents(int a, int b, qint64 size, const std::function<void()> &breath
 // its lower folder has lost, from its cache; its listing is read afresh.
 bool listedIn(int folder, const QByteArray &name)
 {
-    const int fd = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    DIR *const dir = fd < 0 ? nullptr : ::fdopendir(fd);
-    if (!dir) {
-        if (fd >= 0)
-            ::close(fd);
-        return false;
-    }
     bool found = false;
-    while (const dirent *entry = ::readdir(dir)) {
-        if (name == entry->d_name) {
-            found = true;
-            break;
-        }
-    }
-    ::closedir(dir);
+    (void)forEachEntry(folder, [&](const dirent &entry) {
+        found = name == entry.d_name;
+        return !found;
+    });
     return found;
 }
 

@@ -4,7 +4,9 @@
 #include <QList>
 
 #include <cerrno>
+#include <dirent.h>
 #include <fcntl.h>
+#include <memory>
 #include <linux/openat2.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -65,4 +67,24 @@ FileDescriptor openWithoutLinks(const QByteArray &path, int flags)
         return {};
     }
     return current;
+}
+
+bool forEachEntry(int folder, const std::function<bool(const dirent &entry)> &visit)
+{
+    const int fd = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    // Closed however the visit ends, a throw included.
+    const std::unique_ptr<DIR, int (*)(DIR *)> dir(fd < 0 ? nullptr : ::fdopendir(fd), ::closedir);
+    if (!dir) {
+        if (fd >= 0)
+            ::close(fd);
+        return false;
+    }
+    while (const dirent *entry = ::readdir(dir.get())) {
+        const char *name = entry->d_name;
+        if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0)))
+            continue;
+        if (!visit(*entry))
+            break;
+    }
+    return true;
 }

@@ -4,6 +4,10 @@
 
 #include <QByteArray>
 
+#include <functional>
+
+struct dirent;
+
 // An open descriptor that closes itself.
 class FileDescriptor
 {
@@ -42,3 +46,8 @@ private:
 // Opens an absolute path without following a symbolic link in any of its components. On
 // failure the descriptor is invalid and errno says why (ELOOP: a link was met).
 [[nodiscard]] FileDescriptor openWithoutLinks(const QByteArray &path, int flags);
+
+// Calls `visit` with each entry of the open folder but "." and "..", until it returns false.
+// The listing is a fresh one of its own (an overlay answers a cached folder's listing afresh),
+// and the folder's descriptor is left as it was. False when the folder cannot be listed.
+bool forEachEntry(int folder, const std::function<bool(const dirent &entry)> &visit);

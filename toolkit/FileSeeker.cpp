@@ -8,7 +8,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QRegularExpression>
-#include <QScopeGuard>
 #include <QSet>
 
 #include <algorithm>
@@ -214,39 +213,27 @@ void FileSeeker::Search(int, int, int, int)
 
         std::vector<Entry> files, folders;
         bool tagged = false;
-        {
-            // A copy of the descriptor for the listing: closing the listing closes it,
-            // while the folder's own stays open for its sub-folders.
-            const int listFd = ::fcntl(fd.get(), F_DUPFD_CLOEXEC, 0);
-            DIR *dir = listFd >= 0 ? ::fdopendir(listFd) : nullptr;
-            if (!dir) {
-                if (listFd >= 0)
-                    ::close(listFd);
-                skipped(path, true);
-                return false;
+        const bool listed = forEachEntry(fd.get(), [&](const dirent &e) {
+            pace();
+            const unsigned char type = e.d_type;
+            const bool maybeFolder = type == DT_DIR || type == DT_UNKNOWN;
+            if ((type != DT_REG && !maybeFolder) || (type == DT_DIR && !IncludeSubFolders))
+                return true;
+            struct stat est {};
+            if (::fstatat(fd.get(), e.d_name, &est, AT_SYMLINK_NOFOLLOW) != 0)
+                return true;
+            const Found found{qint64(est.st_size), quint64(est.st_dev), quint64(est.st_ino)};
+            if (S_ISREG(est.st_mode)) {
+                tagged = tagged || std::strcmp(e.d_name, ScratchTagName) == 0;
+                files.push_back({QByteArray(e.d_name), found});
+            } else if (S_ISDIR(est.st_mode) && IncludeSubFolders) {
+                folders.push_back({QByteArray(e.d_name), found});
             }
-            const auto closeDir = qScopeGuard([dir] { ::closedir(dir); });
-            while (const dirent *e = ::readdir(dir)) {
-                pace();
-                const unsigned char type = e->d_type;
-                const bool maybeFolder = type == DT_DIR || type == DT_UNKNOWN;
-                if (type != DT_REG && !maybeFolder)
-                    continue;
-                if (e->d_name[0] == '.' && (e->d_name[1] == 0 || (e->d_name[1] == '.' && e->d_name[2] == 0)))
-                    continue;
-                if (type == DT_DIR && !IncludeSubFolders)
-                    continue;
-                struct stat est {};
-                if (::fstatat(fd.get(), e->d_name, &est, AT_SYMLINK_NOFOLLOW) != 0)
-                    continue;
-                const Found found{qint64(est.st_size), quint64(est.st_dev), quint64(est.st_ino)};
-                if (S_ISREG(est.st_mode)) {
-                    tagged = tagged || std::strcmp(e->d_name, ScratchTagName) == 0;
-                    files.push_back({QByteArray(e->d_name), found});
-                } else if (S_ISDIR(est.st_mode) && IncludeSubFolders) {
-                    folders.push_back({QByteArray(e->d_name), found});
-                }
-            }
+            return true;
+        });
+        if (!listed) {
+            skipped(path, true);
+            return false;
         }
         if (tagged && holdsScratchTag(fd.get()))
             return false;

@@ -119,26 +119,17 @@ namespace {
 // from its folder's descriptor, and a link is removed, never followed.
 bool emptyFolder(int folder)
 {
-    const int listFd = ::fcntl(folder, F_DUPFD_CLOEXEC, 0);
-    DIR *dir = listFd >= 0 ? ::fdopendir(listFd) : nullptr;
-    if (!dir) {
-        if (listFd >= 0)
-            ::close(listFd);
-        return false;
-    }
     bool emptied = true;
-    while (const dirent *entry = ::readdir(dir)) {
-        const char *name = entry->d_name;
-        if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0)))
-            continue;
-        if (::unlinkat(folder, name, 0) == 0)
-            continue;
+    const bool listed = forEachEntry(folder, [&](const dirent &entry) {
+        if (::unlinkat(folder, entry.d_name, 0) == 0)
+            return true;
         // A folder: emptied from its own descriptor, then removed.
-        const FileDescriptor sub(::openat(folder, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-        emptied = emptied && sub.isValid() && emptyFolder(sub.get()) && ::unlinkat(folder, name, AT_REMOVEDIR) == 0;
-    }
-    ::closedir(dir);
-    return emptied;
+        const FileDescriptor sub(::openat(folder, entry.d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        emptied = emptied && sub.isValid() && emptyFolder(sub.get())
+            && ::unlinkat(folder, entry.d_name, AT_REMOVEDIR) == 0;
+        return true;
+    });
+    return listed && emptied;
 }
 
 } // namespace
@@ -163,27 +154,23 @@ QStringList SystemTools::ListFiles(const QString &folder, int, int)
 {
     if (folder.isEmpty())
         throw ToolkitError(QStringLiteral("Folder not found: ") + folder);
-    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    DIR *dir = fd < 0 ? nullptr : ::fdopendir(fd);
-    if (!dir) {
-        if (fd >= 0)
-            ::close(fd);
-        throw ToolkitError(QStringLiteral("Folder not found: ") + folder);
-    }
+    const FileDescriptor fd(::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     // Plain files only: a FIFO, socket or device would block or lie about its size, and a
     // link leads elsewhere. The type comes with the listing; the disk is asked only where not.
     QStringList names;
-    while (const dirent *entry = ::readdir(dir)) {
-        unsigned char type = entry->d_type;
+    const bool listed = fd.isValid() && forEachEntry(fd.get(), [&](const dirent &entry) {
+        unsigned char type = entry.d_type;
         if (type == DT_UNKNOWN) {
             struct stat st {};
-            if (::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
+            if (::fstatat(fd.get(), entry.d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
                 type = DT_REG;
         }
         if (type == DT_REG)
-            names.append(QFile::decodeName(entry->d_name));
-    }
-    ::closedir(dir);
+            names.append(QFile::decodeName(entry.d_name));
+        return true;
+    });
+    if (!listed)
+        throw ToolkitError(QStringLiteral("Folder not found: ") + folder);
     std::sort(names.begin(), names.end());
     QStringList paths;
     paths.reserve(names.size());
