@@ -141,9 +141,12 @@ bool frmFinderMain::subFoldersTicked() const
 
 void frmFinderMain::enterRunning()
 {
+    // The focus goes to the stop button before the start button is disabled: Qt would hand
+    // it on to the files list, which a screen reader would then follow as it fills.
+    cmdStop->setVisible(true);
+    cmdStop->setFocus();
     cmdStart->setEnabled(false);
     cmdKillDestined->setEnabled(false);
-    cmdStop->setVisible(true);
 }
 
 void frmFinderMain::leaveRunning()
@@ -151,6 +154,8 @@ void frmFinderMain::leaveRunning()
     m_statusPacer.flush();
     cmdStart->setEnabled(true);
     cmdKillDestined->setEnabled(true);
+    if (focusWidget() == cmdStop)
+        cmdStart->setFocus();
     cmdStop->setVisible(false);
 }
 

@@ -53,6 +53,11 @@ void frmFinderMain::cmdKillDestined_Click()
         // Every button rests while files go; the window itself keeps drawing and answering.
         m_killing = true;
         const QString statusBefore = statusText();
+        // The focus rests on the list being emptied, not on whatever Qt would pick, and
+        // comes back to KILL when it is done.
+        const bool focusOnKill = focusWidget() == cmdKillDestined;
+        if (focusOnKill)
+            lstDestined->setFocus();
         QList<QPair<QPushButton *, bool>> buttons;
         for (QPushButton *button : findChildren<QPushButton *>()) {
             buttons.append({button, button->isEnabled()});
@@ -61,6 +66,8 @@ void frmFinderMain::cmdKillDestined_Click()
         const auto restore = qScopeGuard([&] {
             for (const auto &[button, enabled] : std::as_const(buttons))
                 button->setEnabled(enabled);
+            if (focusOnKill && focusWidget() == lstDestined)
+                cmdKillDestined->setFocus();
             m_killing = false;
         });
 

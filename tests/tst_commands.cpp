@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScopeGuard>
+#include <QApplication>
 #include <QStandardPaths>
 
 namespace {
@@ -65,7 +66,12 @@ private slots:
                                   dir.createFile("z/" + name, "bravo!")};
         const QMap<QString, QByteArray> trashBefore = trash();
         frmFinderMain window;
-        MessageCatcher catcher;
+        QStringList focusAtBox;
+        MessageCatcher catcher([&](const QString &) {
+            focusAtBox << (QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : QString());
+        });
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
         // Before any search there is nothing to delete; the search below still finds every copy.
         click(window, "cmdKillDestined");
         QCOMPARE(trash(), trashBefore);
@@ -76,7 +82,13 @@ private slots:
         const QStringList shown = lines(window, "lstFiles") + lines(window, "lstEqual");
 
         QVERIFY(QFile::remove(surplus.last()));
-        click(window, "cmdKillDestined");
+        // Pressed from the keyboard: the focus rests on the emptied list meanwhile, not on
+        // whatever Qt would pick as the buttons go, and comes back.
+        auto *kill = control<QPushButton>(window, "cmdKillDestined");
+        kill->setFocus();
+        QTest::keyClick(kill, Qt::Key_Space);
+        QCOMPARE(focusAtBox.last(), "lstDestined");
+        QCOMPARE(QApplication::focusWidget(), kill);
         QCOMPARE(catcher.texts.last(), "Okay!\n\n2 files moved to the trash.\n1 file already gone.");
         for (const QString &path : surplus + kept)
             QVERIFY2(QFileInfo::exists(path) == kept.contains(path), qPrintable(path));

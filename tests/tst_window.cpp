@@ -85,6 +85,20 @@ private slots:
             taken << box;
         }
         QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join(QStringLiteral("; "))));
+
+        // What a screen reader or voice control calls each control: a caption's own words
+        // first; the symbols "..." and "X" say what they do.
+        const struct { const char *name, *spoken, *description; } spokenAs[] = {
+            {"txtPath", "Look here", ""}, {"chkSubDirs", "Also look in sub-directories", ""},
+            {"cmdBrowse1", "Choose folder", ""}, {"cmdStart", "Start now", ""}, {"cmdStop", "Stop search", ""},
+            {"lstFiles", "Files", ""}, {"lstEqual", "Equal", ""}, {"lstDestined", "Obsolete", ""},
+            {"cmdKillDestined", "KILL", "Move obsolete files to the trash"},
+        };
+        for (const auto &row : spokenAs) {
+            QAccessibleInterface *read = QAccessible::queryAccessibleInterface(control<QWidget>(window, row.name));
+            QCOMPARE(read->text(QAccessible::Name), QString::fromUtf8(row.spoken));
+            QCOMPARE(read->text(QAccessible::Description), QString::fromUtf8(row.description));
+        }
     }
 
     // A first search, stopped by two clicks that act as one, and a second: the keys, the
@@ -105,12 +119,16 @@ private slots:
                                           "lstDestined", "cmdKillDestined", "txtPath"}));
 
         QStringList runningChain;
+        QStringList focusAtStart; // where the focus is at each run's first yield
         bool armed = true;
         QList<bool> whileShowing; // start enabled, stop visible, running
         MessageCatcher catcher([&](const QString &) {
             whileShowing = {start->isEnabled(), stop->isVisible(), window.isRunning()};
         });
         ScopedHook hook([&] {
+            if (window.isRunning() && window.statusText() == QStringLiteral("Searching for files...")
+                && QApplication::focusWidget() && focusAtStart.size() < int(catcher.texts.size()) + 1)
+                focusAtStart << QApplication::focusWidget()->objectName();
             if (runningChain.isEmpty() && window.isRunning())
                 runningChain = tabChain(path);
             if (window.state().LoadCount == 1 && std::exchange(armed, false))
@@ -128,8 +146,13 @@ private slots:
         QCOMPARE(catcher.texts, QStringList{"Canceled!"});
         QCOMPARE(whileShowing, (QList<bool>{false, true, true}));
         QVERIFY(start->isEnabled() && stop->isHidden() && !window.isRunning() && !window.state().StopRequested);
-        click(window, "cmdStart");
+        start->setFocus();
+        QTest::keyClick(start, Qt::Key_Space);
         QCOMPARE(catcher.texts, (QStringList{"Canceled!", "DONE!"}));
+        // The focus went to X as each run started, and back to the start button after the
+        // second; after the first, whose chain of tabs moved it on, it stayed where it was.
+        QCOMPARE(focusAtStart, (QStringList{"cmdStop", "cmdStop"}));
+        QCOMPARE(QApplication::focusWidget(), start);
 
         const auto reader = [&](const char *name) {
             return QAccessible::queryAccessibleInterface(control<QWidget>(window, name));
