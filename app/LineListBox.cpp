@@ -41,6 +41,8 @@ void LineListBox::sourceInsertedAtTop(int added)
     // The selection stays with its line, as the lines below it move down.
     if (m_current >= 0)
         m_current += added;
+    if (m_announced >= 0)
+        m_announced += added;
     noteChange(LinesChanged);
 }
 
@@ -49,6 +51,7 @@ void LineListBox::sourceReset()
     m_addedAtTop = 0;
     ++m_epoch;
     m_current = -1;
+    m_announced = -1;
     noteChange(LinesChanged);
 }
 
@@ -114,11 +117,19 @@ void LineListBox::tellReader()
     // One notice at a time, the one the user caused first; the rest wait for the next turn.
     if (m_notices & SelectionMoved) {
         m_notices &= ~unsigned(SelectionMoved);
+        // The line left first, now that it reads unselected: the bridge tells each line's
+        // own state, so a reader hears the old line go as well as the new one come.
+        if (m_announced >= 0 && m_announced != m_current && m_announced < count()) {
+            QAccessibleEvent left(this, QAccessible::Selection);
+            left.setChild(m_announced);
+            QAccessible::updateAccessibility(&left);
+        }
         if (m_current >= 0) {
             QAccessibleEvent event(this, hasFocus() ? QAccessible::Focus : QAccessible::Selection);
             event.setChild(m_current);
             QAccessible::updateAccessibility(&event);
         }
+        m_announced = m_current;
     } else if (m_notices & LinesChanged) {
         m_notices &= ~unsigned(LinesChanged);
         if (count() > 0) {

@@ -73,6 +73,7 @@ private:
     NoLines m_none;
     const LineSource *m_source = &m_none;
     int m_current = -1;
+    int m_announced = -1; // the line a screen reader was last told is selected
     qint64 m_addedAtTop = 0;
     quint64 m_epoch = 0;
     unsigned m_notices = 0;
