@@ -6,6 +6,7 @@
 #include "LineListBox.h"
 #include "Messages.h"
 #include "SearchRun.h"
+#include "StatusLabel.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -171,10 +172,17 @@ void frmFinderMain::setStatusB(const QString &text)
     m_statusPacer.changed();
 }
 
+void frmFinderMain::setProgress(int percent)
+{
+    m_progress = percent;
+    m_statusPacer.changed();
+}
+
 void frmFinderMain::showStatus()
 {
     // QLabel passes over a text it already shows, so an unchanged line costs no notice.
     lblStatus->setText(m_statusText);
+    lblStatus->setProgress(m_progress);
     lblStatusB->setText(m_statusBText);
 }
 

@@ -15,6 +15,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class SearchRun;
+class StatusLabel;
 
 class frmFinderMain : public QWidget, private SearchHost
 {
@@ -62,6 +63,7 @@ private:
     void leaveRunning() override;
     void setStatus(const QString &text) override;
     void setStatusB(const QString &text) override;
+    void setProgress(int percent) override;
     void fileLinesAdded(int added) override;
     void equalLinesAdded(int added) override;
     void showDestined() override;
@@ -80,6 +82,7 @@ private:
     bool m_unloaded = false;
     QString m_statusText;
     QString m_statusBText;
+    int m_progress = 0;
     // Every label text sent to a screen reader is a message on the bus: a few a second will do.
     RepaintPacer m_statusPacer{this, [this] { showStatus(); }};
 
@@ -92,7 +95,7 @@ private:
     LineListBox *lstFiles = nullptr;
     QLabel *Label3 = nullptr;
     LineListBox *lstEqual = nullptr;
-    QLabel *lblStatus = nullptr;
+    StatusLabel *lblStatus = nullptr;
     QPushButton *cmdStop = nullptr;
     QLabel *Label4 = nullptr;
     LineListBox *lstDestined = nullptr;

@@ -2,6 +2,7 @@
 #include "frmFinderMain.h"
 
 #include "LineListBox.h"
+#include "StatusLabel.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -52,9 +53,10 @@ QLabel *caption(QWidget *window, const char *name, const QString &text, const QR
 }
 
 // A status line: plain text whatever a file name holds, cut at its right edge.
-QLabel *statusLine(QWidget *window, const char *name, const QRect &geometry)
+template <typename Label>
+Label *statusLine(QWidget *window, const char *name, const QRect &geometry)
 {
-    auto *label = place<QLabel>(window, name, geometry);
+    auto *label = place<Label>(window, name, geometry);
     label->setTextFormat(Qt::PlainText);
     label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     return label;
@@ -81,14 +83,14 @@ void frmFinderMain::buildLayout()
     lstEqual = place<LineListBox>(this, "lstEqual", twips(960, 2760, 5175, 1230));
     // Its lines are worked out from the groups they came from, never stored one by one.
     lstEqual->setSource(&m_state.Equal);
-    lblStatus = statusLine(this, "lblStatus", twips(2640, 900, 3495, 255));
+    lblStatus = statusLine<StatusLabel>(this, "lblStatus", twips(2640, 900, 3495, 255));
     cmdStop = button(this, "cmdStop", QStringLiteral("X"), twips(240, 840, 375, 375));
     cmdStop->hide();
     Label4 = caption(this, "Label4", QStringLiteral("Obsolete:"), twips(120, 4200, 675, 195), true);
     lstDestined = place<LineListBox>(this, "lstDestined", twips(960, 4200, 5175, 1425));
     lstDestined->setSource(&m_destinedShown);
     cmdKillDestined = button(this, "cmdKillDestined", QStringLiteral("KILL"), twips(120, 4440, 735, 375));
-    lblStatusB = statusLine(this, "lblStatusB", twips(2640, 1200, 3495, 255));
+    lblStatusB = statusLine<QLabel>(this, "lblStatusB", twips(2640, 1200, 3495, 255));
 
     // What a screen reader says: each caption names the field beside it, and the buttons
     // whose captions are symbols get names that say what they do.

@@ -27,6 +27,8 @@ public:
     [[nodiscard]] virtual QString statusText() const = 0;
     virtual void setStatus(const QString &text) = 0;
     virtual void setStatusB(const QString &text) = 0;
+    // How far the phase the status line tells of is, 0 to 100: 0 where it has no total.
+    virtual void setProgress(int percent) = 0;
     // The files list's lines (the state's Files) grew by `added` at the top.
     virtual void fileLinesAdded(int added) = 0;
     // The equal list's lines (the state's EqualLines) grew by `added` at the top.

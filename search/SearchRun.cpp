@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -112,6 +113,7 @@ void SearchRun::run()
     const QString statusBefore = m_host.statusText();
     m_host.enterRunning();
     m_host.setStatus(QStringLiteral("Searching for files..."));
+    m_host.setProgress(0);
     m_host.yield();
 
     const Folder folder = resolveFolder(m_host.folderText());
@@ -413,10 +415,12 @@ void SearchRun::publish()
     case Status::Unchanged:
         break;
     case Status::Reading:
+        m_host.setProgress(int(std::llround(100.0 * m_statusPart / std::max(m_statusWhole, 1))));
         m_host.setStatus(QStringLiteral("Reading file %1 of %2 (%3)...")
                              .arg(m_statusPart).arg(m_statusWhole).arg(common.PercentText(m_statusPart, m_statusWhole)));
         break;
     case Status::Comparing:
+        m_host.setProgress(int(std::llround(100.0 * m_statusPart / std::max(m_statusWhole, 1))));
         m_host.setStatus(QStringLiteral("Comparing group %1 of %2 (%3)...")
                              .arg(m_statusPart).arg(m_statusWhole).arg(common.PercentText(m_statusPart, m_statusWhole)));
         break;

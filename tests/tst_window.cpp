@@ -120,6 +120,7 @@ private slots:
 
         QStringList runningChain;
         QStringList focusAtStart; // where the focus is at each run's first yield
+        QList<int> progress;      // the status line's value, as a screen reader reads it
         bool armed = true;
         QList<bool> whileShowing; // start enabled, stop visible, running
         MessageCatcher catcher([&](const QString &) {
@@ -129,6 +130,10 @@ private slots:
             if (window.isRunning() && window.statusText() == QStringLiteral("Searching for files...")
                 && QApplication::focusWidget() && focusAtStart.size() < int(catcher.texts.size()) + 1)
                 focusAtStart << QApplication::focusWidget()->objectName();
+            QAccessibleInterface *status = QAccessible::queryAccessibleInterface(control<QWidget>(window, "lblStatus"));
+            const int value = status->valueInterface()->currentValue().toInt();
+            if (window.isRunning() && (progress.isEmpty() || progress.last() != value))
+                progress << value;
             if (runningChain.isEmpty() && window.isRunning())
                 runningChain = tabChain(path);
             if (window.state().LoadCount == 1 && std::exchange(armed, false))
@@ -157,8 +162,13 @@ private slots:
         const auto reader = [&](const char *name) {
             return QAccessible::queryAccessibleInterface(control<QWidget>(window, name));
         };
-        QVERIFY(window.statusText().startsWith(QStringLiteral("Comparing")) && !window.statusBText().isEmpty());
+        QCOMPARE(window.statusText(), QStringLiteral("Comparing group 1 of 1 (100%)..."));
+        QVERIFY(!window.statusBText().isEmpty());
         QCOMPARE(reader("lblStatus")->text(QAccessible::Name), window.statusText());
+        // The status line reads as a progress bar whose value follows its percentage.
+        QVERIFY(reader("lblStatus")->role() == QAccessible::ProgressBar);
+        QCOMPARE(reader("lblStatus")->valueInterface()->currentValue().toInt(), 100);
+        QVERIFY2(progress.first() == 0 && progress.last() == 100, qPrintable(QDebug::toString(progress)));
         QCOMPARE(reader("lblStatusB")->text(QAccessible::Name), window.statusBText());
         for (const char *name : {"lstFiles", "lstEqual", "lstDestined"}) {
             auto *list = control<LineListBox>(window, name);
