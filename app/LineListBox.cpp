@@ -18,6 +18,8 @@ LineListBox::LineListBox(QWidget *parent)
     : QAbstractScrollArea(parent)
 {
     installLineListAccessibility();
+    m_readerLater.setSingleShot(true);
+    connect(&m_readerLater, &QTimer::timeout, this, &LineListBox::tellReader);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setFocusPolicy(Qt::StrongFocus);
@@ -131,14 +133,23 @@ void LineListBox::tellReader()
         }
         m_announced = m_current;
     } else if (m_notices & LinesChanged) {
-        m_notices &= ~unsigned(LinesChanged);
-        if (count() > 0) {
-            QAccessibleEvent event(this, QAccessible::ObjectCreated);
-            event.setChild(0);
-            QAccessible::updateAccessibility(&event);
+        // A list that fills is told of a few times a second, and once more when it stops:
+        // a screen reader that follows every line falls behind, and the keys with it.
+        const qint64 wait = m_linesTold.isValid() ? ReaderIntervalMs - m_linesTold.elapsed() : 0;
+        if (wait > 0) {
+            if (!m_readerLater.isActive())
+                m_readerLater.start(int(wait));
+        } else {
+            m_notices &= ~unsigned(LinesChanged);
+            m_linesTold.start();
+            if (count() > 0) {
+                QAccessibleEvent event(this, QAccessible::ObjectCreated);
+                event.setChild(0);
+                QAccessible::updateAccessibility(&event);
+            }
         }
     }
-    if (m_notices)
+    if (m_notices & SelectionMoved)
         m_pacer.changed();
 }
 

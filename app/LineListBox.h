@@ -6,7 +6,9 @@
 #include "RepaintPacer.h"
 
 #include <QAbstractScrollArea>
+#include <QElapsedTimer>
 #include <QString>
+#include <QTimer>
 
 
 class LineListBox : public QAbstractScrollArea
@@ -74,6 +76,9 @@ private:
     const LineSource *m_source = &m_none;
     int m_current = -1;
     int m_announced = -1; // the line a screen reader was last told is selected
+    static constexpr qint64 ReaderIntervalMs = 400;
+    QElapsedTimer m_linesTold; // since a screen reader was last told of new lines
+    QTimer m_readerLater;
     qint64 m_addedAtTop = 0;
     quint64 m_epoch = 0;
     unsigned m_notices = 0;
