@@ -96,7 +96,7 @@ void frmFinderMain::cmdKillDestined_Click()
             } else {
                 stayedFiles.append(destined.idAt(i));
                 stayedPairs.push_back(pair);
-                stayed.append(Messages::shownPath(proposed.path) + QStringLiteral(" (") + result.reason + QLatin1Char(')'));
+                stayed.append(Messages::shownPath(proposed.path()) + QStringLiteral(" (") + result.reason + QLatin1Char(')'));
             }
         }
         m_state.DestinedFiles = stayedFiles;

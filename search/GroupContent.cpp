@@ -3,7 +3,6 @@
 
 #include "FileDescriptor.h"
 
-#include <QFile>
 #include <QHash>
 
 #include <algorithm>
@@ -420,14 +419,14 @@ bool GroupContent::examine(const std::vector<DiskFile> &files, qint64 size, cons
     std::vector<int> slotOf(n, -1);
     QHash<QPair<quint64, quint64>, int> known;
     for (std::size_t p = 0; p < n; ++p) {
-        if (files[p].path.isEmpty())
+        if (files[p].native.isEmpty())
             continue;
         const QPair<quint64, quint64> identity{files[p].device, files[p].inode};
         auto it = known.constFind(identity);
         if (it == known.constEnd()) {
             it = known.insert(identity, int(onDisk.size()));
             FileSlot slot;
-            slot.path = QFile::encodeName(files[p].path);
+            slot.path = files[p].native;
             slot.device = identity.first;
             slot.inode = identity.second;
             onDisk.push_back(std::move(slot));

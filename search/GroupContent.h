@@ -23,7 +23,7 @@ public:
     [[nodiscard]] static int descriptorCap();
 
     // Reads the files of one group, each expected to be `size` bytes long. A position whose
-    // file is not known (`path` empty), gone, or no longer the file that was found, is Gone; one that cannot
+    // file is not known (`native` empty), gone, or no longer the file that was found, is Gone; one that cannot
     // be read is Unreadable. Returns false, with every descriptor closed and nothing learnt,
     // when `cancel` is set meanwhile; it is looked at before every open and every read.
     // `cap` and `memory` are this reader's share, where several read side by side.

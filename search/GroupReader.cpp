@@ -30,12 +30,6 @@ void GroupReader::queue(std::vector<DiskFile> files, qint64 size)
         m_wake.notify_one();
 }
 
-int GroupReader::queuedGroups() const
-{
-    const std::lock_guard lock(m_mutex);
-    return int(m_jobs.size());
-}
-
 qsizetype GroupReader::queuedFiles() const
 {
     const std::lock_guard lock(m_mutex);

@@ -30,7 +30,6 @@ public:
 
     // Queues a group, to be read after those queued before it.
     void queue(std::vector<DiskFile> files, qint64 size);
-    [[nodiscard]] int queuedGroups() const;
     [[nodiscard]] qsizetype queuedFiles() const;
 
     // The oldest queued group, once read, and off the queue. While it is being read,

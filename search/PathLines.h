@@ -19,7 +19,6 @@ public:
     void assign(std::vector<PathStore::Id> ids) { m_ids = std::move(ids); }
     void clear() { m_ids = {}; }
     [[nodiscard]] int count() const { return int(m_ids.size()); }
-    [[nodiscard]] bool isEmpty() const { return m_ids.empty(); }
     // Positions count from 1, as everywhere in the search run.
     [[nodiscard]] PathStore::Id idAt(int position) const { return m_ids[std::size_t(position - 1)]; }
     [[nodiscard]] QString item(int position) const { return m_store->lowered(idAt(position)); }

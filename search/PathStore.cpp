@@ -37,6 +37,11 @@ PathStore::Id PathStore::add(QByteArrayView native, quint64 device, quint64 inod
     return Id(m_entries.size() - 1);
 }
 
+QString DiskFile::path() const
+{
+    return QFile::decodeName(native);
+}
+
 QString PathStore::path(Id id) const
 {
     return QFile::decodeName(native(id).toByteArray());

@@ -9,12 +9,15 @@
 #include <memory>
 #include <vector>
 
-// A file as the walk found it: its real path, and which file it was on disk.
+// A file as the walk found it: its real path in the bytes the system names it by, and which
+// file it was on disk.
 struct DiskFile
 {
-    QString path;
+    QByteArray native;
     quint64 device = 0;
     quint64 inode = 0;
+
+    [[nodiscard]] QString path() const;
 };
 
 // A million files are a million paths: each is kept once, as the walk met it, and every other
@@ -29,7 +32,6 @@ public:
 
     Id add(QByteArrayView native, quint64 device, quint64 inode);
 
-    [[nodiscard]] int count() const { return int(m_entries.size()); }
     [[nodiscard]] QByteArrayView native(Id id) const
     {
         const Entry &e = m_entries[id];
@@ -40,7 +42,7 @@ public:
     [[nodiscard]] bool isKnown(Id id) const { return m_entries[id].inode != UnknownInode; }
 
     [[nodiscard]] QString path(Id id) const;
-    [[nodiscard]] DiskFile file(Id id) const { return {path(id), device(id), inode(id)}; }
+    [[nodiscard]] DiskFile file(Id id) const { return {native(id).toByteArray(), device(id), inode(id)}; }
     // The path as the lists show it and the bucket files hold it: lower-cased.
     [[nodiscard]] QString lowered(Id id) const;
     [[nodiscard]] QByteArray loweredNative(Id id) const;

@@ -36,10 +36,9 @@ struct Reached
     int error = 0; // errno of the first step that failed
 };
 
-Reached reach(const QString &path, bool open)
+Reached reach(const QByteArray &native, bool open)
 {
     Reached r;
-    const QByteArray native = QFile::encodeName(path);
     const qsizetype slash = native.lastIndexOf('/');
     r.name = native.mid(slash + 1);
     r.folder = openWithoutLinks(slash <= 0 ? QByteArray("/") : native.left(slash), O_PATH | O_DIRECTORY);
@@ -116,7 +115,7 @@ DeleteResult stays(const QString &reason)
 
 DeleteResult removeSurplusCopy(const DiskFile &proposedFile, const DiskFile &keptFile, const std::function<void()> &breathe)
 {
-    const Reached proposed = reach(proposedFile.path, true);
+    const Reached proposed = reach(proposedFile.native, true);
     if (proposed.error == ENOENT)
         return {DeleteOutcome::AlreadyGone, {}};
     if (proposed.error == ELOOP || proposed.error == ENOTDIR
@@ -126,7 +125,7 @@ DeleteResult removeSurplusCopy(const DiskFile &proposedFile, const DiskFile &kep
     if (proposed.error)
         return stays(QStringLiteral("cannot be checked: ") + ToolkitError::describeErrno(proposed.error));
 
-    const Reached kept = reach(keptFile.path, true);
+    const Reached kept = reach(keptFile.native, true);
     if (kept.error == ENOENT || kept.error == ELOOP || kept.error == ENOTDIR)
         return stays(QStringLiteral("kept copy is gone"));
     if (!kept.error && !S_ISREG(kept.st.st_mode))
@@ -150,7 +149,7 @@ DeleteResult removeSurplusCopy(const DiskFile &proposedFile, const DiskFile &kep
 
     TrashedFile trashed;
     try {
-        trashed = SystemTools::instance().DeleteFile(proposed.folder.get(), proposed.name, proposedFile.path,
+        trashed = SystemTools::instance().DeleteFile(proposed.folder.get(), proposed.name, proposedFile.path(),
                                                      proposed.st.st_dev, proposed.st.st_ino);
     } catch (const ToolkitError &error) {
         if (error.kind() == ToolkitError::Kind::NotFound)
@@ -161,7 +160,7 @@ DeleteResult removeSurplusCopy(const DiskFile &proposedFile, const DiskFile &kep
     // The kept copy must have survived the move, seen both through its open descriptor and
     // by its path; an alias no check could see would have taken it along.
     struct stat keptNow {};
-    const Reached keptAgain = reach(keptFile.path, false);
+    const Reached keptAgain = reach(keptFile.native, false);
     if (::fstat(kept.file.get(), &keptNow) != 0 || !unchanged(kept.st, keptNow) || keptAgain.error
         || !unchanged(kept.st, keptAgain.st) || (onOverlay(kept.file.get()) && !listedIn(keptAgain.folder.get(), keptAgain.name))) {
         if (Trash::putBack(trashed, proposed.folder.get(), proposed.name))

@@ -237,18 +237,19 @@ void SearchRun::readWhileWriting()
 {
     if (m_state.StopRequested)
         return;
-    std::vector<std::pair<QString, qint64>> groups;
+    using Group = QHash<qint64, std::vector<PathStore::Id>>::const_iterator;
+    std::vector<std::pair<QString, Group>> groups;
     for (auto it = m_state.BucketFiles.cbegin(); it != m_state.BucketFiles.cend(); ++it) {
         if (it->size() > 1)
-            groups.emplace_back(bucketName(it.key()), it.key());
+            groups.emplace_back(bucketName(it.key()), it);
     }
-    std::sort(groups.begin(), groups.end());
+    std::sort(groups.begin(), groups.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
     m_reader = std::make_unique<GroupReader>();
-    for (const auto &[name, size] : groups) {
+    for (const auto &[name, group] : groups) {
         if (m_prequeued.size() >= AheadGroups || m_reader->queuedFiles() >= AheadFiles)
             break;
-        (void)queueForReading(m_state.BucketFiles.value(size), size);
-        m_prequeued.push_back(size);
+        (void)queueForReading(*group, group.key());
+        m_prequeued.push_back(group.key());
     }
 }
 

@@ -100,7 +100,7 @@ DiskFile found(const QString &path)
     struct stat st {};
     if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
         qFatal("cannot look at %s", qPrintable(path));
-    return {path, quint64(st.st_dev), quint64(st.st_ino)};
+    return {QFile::encodeName(path), quint64(st.st_dev), quint64(st.st_ino)};
 }
 
 // A shown window whose message boxes are answered.
