@@ -55,16 +55,43 @@ StatusLabel::StatusLabel(QWidget *parent)
         return true;
     }();
     Q_UNUSED(installed);
+    // A label with no name of its own tells every new text at once; with one, it leaves the
+    // telling to us. The name a reader gets is still the text (see StatusAccessible).
+    setAccessibleName(QStringLiteral("status"));
+    m_tellLater.setSingleShot(true);
+    connect(&m_tellLater, &QTimer::timeout, this, &StatusLabel::tellReader);
 }
 
-void StatusLabel::setProgress(int percent)
+void StatusLabel::setStatus(const QString &text, int percent)
 {
+    setText(text);
     m_progress = percent;
-    if (m_progress == m_told || (m_sinceTold.isValid() && m_sinceTold.elapsed() < TellEveryMs))
+    if (text == m_toldText && percent == m_toldProgress)
         return;
-    m_told = m_progress;
+    const qint64 wait = m_sinceTold.isValid() ? TellEveryMs - m_sinceTold.elapsed() : 0;
+    if (wait > 0) {
+        if (!m_tellLater.isActive())
+            m_tellLater.start(int(wait));
+        return;
+    }
+    tellReader();
+}
+
+void StatusLabel::tellReader()
+{
     m_sinceTold.start();
-    if (QAccessible::isActive()) {
+    const bool nameChanged = text() != m_toldText;
+    const bool valueChanged = m_progress != m_toldProgress;
+    m_toldText = text();
+    m_toldProgress = m_progress;
+    // Asking for an event's interface would make one: only when a reader listens.
+    if (!QAccessible::isActive())
+        return;
+    if (nameChanged) {
+        QAccessibleEvent event(this, QAccessible::NameChanged);
+        QAccessible::updateAccessibility(&event);
+    }
+    if (valueChanged) {
         QAccessibleValueChangeEvent event(this, m_progress);
         QAccessible::updateAccessibility(&event);
     }

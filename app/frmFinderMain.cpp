@@ -181,8 +181,7 @@ void frmFinderMain::setProgress(int percent)
 void frmFinderMain::showStatus()
 {
     // QLabel passes over a text it already shows, so an unchanged line costs no notice.
-    lblStatus->setText(m_statusText);
-    lblStatus->setProgress(m_progress);
+    lblStatus->setStatus(m_statusText, m_progress);
     lblStatusB->setText(m_statusBText);
 }
 
