@@ -1,6 +1,7 @@
 // Yielding to the event loop, at a pace the eye and the hand cannot tell from every time.
 #include "EventPump.h"
 
+#include <QAccessible>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 
@@ -8,6 +9,9 @@ namespace {
 
 // The loop runs when this long has passed since it last ran.
 constexpr qint64 IntervalNs = 4'000'000;
+// A screen reader asks a dozen questions to present one change, each answered only when the
+// loop runs: for it the loop runs more often.
+constexpr qint64 ReaderIntervalNs = 1'000'000;
 // How often the clock is read adapts to how fast the points come: reading it costs as much
 // as a few dozen points.
 constexpr quint32 LongestStride = 1u << 14;
@@ -21,6 +25,11 @@ struct State
     std::function<void()> hook;
     std::function<void()> observer;
 };
+
+qint64 interval()
+{
+    return QAccessible::isActive() ? ReaderIntervalNs : IntervalNs;
+}
 
 State &state()
 {
@@ -55,12 +64,13 @@ bool detail::clockSaysDue()
         s.sinceLast.start();
     const qint64 sinceCheck = s.sinceCheck.isValid() ? s.sinceCheck.nsecsElapsed() : 0;
     s.sinceCheck.start();
-    if (sinceCheck < IntervalNs / 16)
+    const qint64 every = interval();
+    if (sinceCheck < every / 16)
         s.stride = std::min(s.stride * 2, LongestStride);
-    else if (sinceCheck > IntervalNs / 4)
+    else if (sinceCheck > every / 4)
         s.stride = std::max(s.stride / 4, 1u);
     pace.countdown = s.stride;
-    return s.sinceLast.nsecsElapsed() >= IntervalNs;
+    return s.sinceLast.nsecsElapsed() >= every;
 }
 
 void yield()
@@ -79,7 +89,7 @@ void breathe()
     State &s = state();
     if (!s.sinceLast.isValid())
         s.sinceLast.start();
-    else if (s.sinceLast.nsecsElapsed() >= IntervalNs)
+    else if (s.sinceLast.nsecsElapsed() >= interval())
         runLoop(s);
 }
 
