@@ -1,5 +1,7 @@
-// A LineListBox as a screen reader reads it: a list with one child per line, as Qt's own list
-// views show themselves. A line's object is made only when asked for and kept in a cache of
+// A LineListBox as a screen reader reads it: a table of one column, one cell per line. A
+// table, not a list: Orca asks a list for every child's role to say how many lines it has,
+// one message per line, which stalls it for minutes on a list of millions; a table it asks
+// for its row count. A line's object is made only when asked for and kept in a cache of
 // bounded size, so that a reader walking a list of millions of lines cannot make us keep
 // an object for each.
 #include "LineListAccessible.h"
@@ -20,7 +22,7 @@ constexpr std::size_t CachedLines = 4096;
 
 // One line. It follows its line as lines are added at the top, and falls invalid when the
 // list is reset or its line is gone.
-class LineAccessible : public QAccessibleInterface
+class LineAccessible : public QAccessibleInterface, public QAccessibleTableCellInterface
 {
 public:
     LineAccessible(LineListBox *box, quint64 epoch, qint64 key) : m_box(box), m_epoch(epoch), m_key(key) {}
@@ -42,8 +44,24 @@ public:
     int childCount() const override { return 0; }
     int indexOfChild(const QAccessibleInterface *) const override { return -1; }
     QAccessibleInterface *childAt(int, int) const override { return nullptr; }
-    QAccessible::Role role() const override { return QAccessible::ListItem; }
+    QAccessible::Role role() const override { return QAccessible::Cell; }
     void setText(QAccessible::Text, const QString &) override {}
+    void *interface_cast(QAccessible::InterfaceType type) override
+    {
+        if (type == QAccessible::TableCellInterface)
+            return static_cast<QAccessibleTableCellInterface *>(this);
+        return nullptr;
+    }
+
+    // Its place in the table of one column.
+    bool isSelected() const override { return m_box && row() >= 0 && row() == m_box->currentRow(); }
+    QList<QAccessibleInterface *> columnHeaderCells() const override { return {}; }
+    QList<QAccessibleInterface *> rowHeaderCells() const override { return {}; }
+    int columnIndex() const override { return 0; }
+    int rowIndex() const override { return row(); }
+    int columnExtent() const override { return 1; }
+    int rowExtent() const override { return 1; }
+    QAccessibleInterface *table() const override { return parent(); }
 
     QString text(QAccessible::Text type) const override
     {
@@ -85,7 +103,7 @@ private:
 class LineListAccessible : public QAccessibleWidget, public QAccessibleTableInterface
 {
 public:
-    explicit LineListAccessible(LineListBox *box) : QAccessibleWidget(box, QAccessible::List) {}
+    explicit LineListAccessible(LineListBox *box) : QAccessibleWidget(box, QAccessible::Table) {}
     ~LineListAccessible() override { releaseLines(); }
 
     [[nodiscard]] LineListBox *box() const { return static_cast<LineListBox *>(widget()); }
@@ -203,11 +221,22 @@ private:
     mutable std::deque<qint64> m_made; // oldest first
 };
 
+// A list's scroll bar moves with every few lines that arrive above a view kept in place, and
+// each move would be a message a screen reader must take in before the keys. Without a value
+// it tells none: the lines themselves say where the reader is.
+bool isListScrollBar(const QObject *object)
+{
+    const QObject *container = object->parent();
+    return container && qobject_cast<const LineListBox *>(container->parent());
+}
+
 QAccessibleInterface *lineListFactory(const QString &key, QObject *object)
 {
     if (key == QLatin1String("LineListBox"))
         if (auto *box = qobject_cast<LineListBox *>(object))
             return new LineListAccessible(box);
+    if (key == QLatin1String("QScrollBar") && isListScrollBar(object))
+        return new QAccessibleWidget(static_cast<QWidget *>(object), QAccessible::ScrollBar);
     return nullptr;
 }
 

@@ -39,6 +39,13 @@ void LineListBox::setSource(const LineSource *source)
 
 void LineListBox::sourceInsertedAtTop(int added)
 {
+    // What the user looks at stays in place: the view moves down with the lines, unless it
+    // shows the top with no selected line in sight, where the newest lines come into view.
+    // A selected line that slid away as it is read would also be lost to a screen reader,
+    // which passes over lines not showing.
+    const int top = verticalScrollBar()->value() + m_scrollBy;
+    if (top > 0 || (m_current >= top && m_current < top + visibleRows()))
+        m_scrollBy += added;
     m_addedAtTop += added;
     // The selection stays with its line, as the lines below it move down.
     if (m_current >= 0)
@@ -51,6 +58,7 @@ void LineListBox::sourceInsertedAtTop(int added)
 void LineListBox::sourceReset()
 {
     m_addedAtTop = 0;
+    m_scrollBy = 0;
     ++m_epoch;
     m_current = -1;
     m_announced = -1;
@@ -106,6 +114,10 @@ void LineListBox::refresh()
     QScrollBar *bar = verticalScrollBar();
     bar->setRange(0, std::max(0, count() - visibleRows()));
     bar->setPageStep(visibleRows());
+    if (m_scrollBy > 0) {
+        bar->setValue(bar->value() + m_scrollBy);
+        m_scrollBy = 0;
+    }
     viewport()->update();
 }
 

@@ -76,10 +76,11 @@ private:
     const LineSource *m_source = &m_none;
     int m_current = -1;
     int m_announced = -1; // the line a screen reader was last told is selected
-    static constexpr qint64 ReaderIntervalMs = 400;
+    static constexpr qint64 ReaderIntervalMs = 1000;
     QElapsedTimer m_linesTold; // since a screen reader was last told of new lines
     QTimer m_readerLater;
     qint64 m_addedAtTop = 0;
+    int m_scrollBy = 0; // lines added above the view since it was last laid out
     quint64 m_epoch = 0;
     unsigned m_notices = 0;
     RepaintPacer m_pacer{this, [this] {

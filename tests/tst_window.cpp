@@ -174,7 +174,7 @@ private slots:
             auto *list = control<LineListBox>(window, name);
             QAccessibleInterface *read = reader(name);
             const QStringList shown = lines(window, name);
-            QVERIFY(read->role() == QAccessible::List && !shown.isEmpty());
+            QVERIFY(read->role() == QAccessible::Table && !shown.isEmpty());
             QCOMPARE(read->childCount(), shown.size());
             // The keyboard: the last line, and Enter on it.
             list->setFocus();
@@ -182,6 +182,7 @@ private slots:
             QTest::keyClick(list, Qt::Key_Return);
             QAccessibleInterface *last = read->child(int(shown.size()) - 1);
             QCOMPARE(last->text(QAccessible::Name), shown.last());
+            QCOMPARE(last->tableCellInterface()->rowIndex(), int(shown.size()) - 1);
             QVERIFY(last->state().selected && last->state().focused && !read->child(0)->state().selected);
             QCOMPARE(read->tableInterface()->selectedRows(), QList<int>{int(shown.size()) - 1});
             // A tooltip shows a whole line, never as markup.
@@ -193,6 +194,36 @@ private slots:
         // Enter shows a line as a double-click does, in the two lists that have that command.
         const QStringList shown = {lines(window, "lstFiles").last(), lines(window, "lstEqual").last()};
         QCOMPARE(catcher.texts, QStringList({"Canceled!", "DONE!"}) + shown);
+    }
+
+    // Lines arriving at the top of a filling list move what the user looks at only while the
+    // view shows the top with nothing selected in it.
+    void filledListKeepsView()
+    {
+        struct Counted : LineSource
+        {
+            int lines = 0;
+            int lineCount() const override { return lines; }
+            QString lineAt(int row) const override { return QString::number(lines - row); }
+        } source;
+        LineListBox list;
+        list.resize(200, 200);
+        list.setSource(&source);
+        list.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&list));
+        const auto arrive = [&](int lines) {
+            source.lines += lines;
+            list.sourceInsertedAtTop(lines);
+            QTest::qWait(40);
+        };
+        arrive(100);
+        arrive(5);
+        QCOMPARE(list.line(list.rowAt(1)), QStringLiteral("105"));
+        list.setCurrentRow(3);
+        arrive(7);
+        QCOMPARE(list.line(list.currentRow()), QStringLiteral("102"));
+        QCOMPARE(list.rowAt(list.rowRect(list.currentRow()).center().y()), list.currentRow());
+        QCOMPARE(list.line(list.rowAt(1)), QStringLiteral("105"));
     }
 
     // The scratch folder: private, one per window, gone on closing, and an error when it fails.
