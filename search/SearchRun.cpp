@@ -4,6 +4,7 @@
 #include "CommonTools.h"
 #include "EventPump.h"
 #include "FileDescriptor.h"
+#include "FileSeeker.h"
 #include "GroupReader.h"
 #include "Messages.h"
 #include "SearchHost.h"
@@ -100,6 +101,10 @@ SearchRun::Folder SearchRun::resolveFolder(const QString &typed)
     const QString canonical = info.canonicalFilePath();
     if (canonical.isEmpty())
         return {{}, QStringLiteral("Folder not found: ") + quoted(typed)};
+    // The walk would not enter it: said now, rather than a search that finds nothing.
+    const FileDescriptor fd(::open(QFile::encodeName(canonical).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (fd.isValid() && FileSeeker::isPseudoFileSystem(fd.get()))
+        return {{}, QStringLiteral("Folder on a kernel file system, never searched: ") + quoted(typed)};
     return {canonical, {}};
 }
 

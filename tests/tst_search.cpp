@@ -537,6 +537,9 @@ private slots:
         QTest::newRow("empty") << "" << "";
         QTest::newRow("blank") << "   " << "";
         QTest::newRow("a file") << pair() + "/a" << "";
+        for (const char *kernel : {"/proc/self", "/sys"})
+            QTest::newRow(kernel) << kernel
+                                  << QStringLiteral("Folder on a kernel file system, never searched: \"%1\"").arg(kernel);
     }
     void folderProblems()
     {

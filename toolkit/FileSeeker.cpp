@@ -22,13 +22,9 @@
 #include <utility>
 #include <vector>
 
-namespace {
-
-constexpr qint64 YieldEveryMs = 5;
-
 // File systems whose files are made up by the kernel: reading them can block or return
 // something other than their stated size, and none holds a user's documents.
-bool isPseudoFileSystem(int fd)
+bool FileSeeker::isPseudoFileSystem(int fd)
 {
     struct statfs fs {};
     if (::fstatfs(fd, &fs) != 0)
@@ -59,6 +55,10 @@ bool isPseudoFileSystem(int fd)
         return false;
     }
 }
+
+namespace {
+
+constexpr qint64 YieldEveryMs = 5;
 
 // Folders of copies kept for recovery, by where they sit: a trash below any home (root may
 // search /home), the trash folders of other drives, and snapshots.

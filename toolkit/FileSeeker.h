@@ -46,6 +46,10 @@ public:
     // goes. A folder searched that lies inside one of them gives nothing either.
     void Search(int, int, int, int);
 
+    // Whether the open file lies on one of the kernel's own file systems (proc, sysfs and the
+    // like), which the walk never enters.
+    [[nodiscard]] static bool isPseudoFileSystem(int fd);
+
     // The cache directory tag that marks this program's scratch folders: a file of this
     // name and content keeps every search out of the folder holding it.
     static constexpr const char *ScratchTagName = "CACHEDIR.TAG";
