@@ -14,6 +14,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <linux/magic.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
 #include <unistd.h>
@@ -111,6 +112,17 @@ DeleteResult stays(const QString &reason)
     return {DeleteOutcome::Stayed, reason};
 }
 
+// The owner's name, or the number where the system knows no name for it.
+QString userName(uid_t uid)
+{
+    passwd entry {};
+    passwd *found = nullptr;
+    char buffer[4096];
+    if (::getpwuid_r(uid, &entry, buffer, sizeof buffer, &found) == 0 && found && found->pw_name && *found->pw_name)
+        return QString::fromLocal8Bit(found->pw_name);
+    return QString::number(uid);
+}
+
 } // namespace
 
 DeleteResult removeSurplusCopy(const DiskFile &proposedFile, const DiskFile &keptFile, const std::function<void()> &breathe)
@@ -124,6 +136,11 @@ DeleteResult removeSurplusCopy(const DiskFile &proposedFile, const DiskFile &kep
         return stays(QStringLiteral("changed since the search"));
     if (proposed.error)
         return stays(QStringLiteral("cannot be checked: ") + ToolkitError::describeErrno(proposed.error));
+    // Our trash is ours alone: another user's file put there could be neither seen nor put
+    // back by its owner, whoever may move it (root, or anyone who may write its folder).
+    if (proposed.st.st_uid != ::geteuid())
+        return stays(QStringLiteral("belongs to %1: start Samelyn as that user to move it to their trash")
+                         .arg(userName(proposed.st.st_uid)));
 
     const Reached kept = reach(keptFile.native, true);
     if (kept.error == ENOENT || kept.error == ELOOP || kept.error == ENOTDIR)

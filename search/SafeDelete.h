@@ -15,8 +15,9 @@ struct DeleteResult
     QString reason; // why the file stayed
 };
 
-// Moves `proposed` to the trash when it is still the file the search saw, `kept` is still
-// there, is another file, and both still hold the same bytes; no link is followed to reach
-// either. `breathe` is called often during long work, to let the window live.
+// Moves `proposed` to the trash when it is still the file the search saw and belongs to the
+// user who runs the program, `kept` is still there, is another file, and both still hold the
+// same bytes; no link is followed to reach either. `breathe` is called often during long
+// work, to let the window live.
 [[nodiscard]] DeleteResult removeSurplusCopy(const DiskFile &proposed, const DiskFile &kept,
                                              const std::function<void()> &breathe);

@@ -4,6 +4,7 @@
 #include "CommonTools.h"
 #include "EventPump.h"
 #include "FileDescriptor.h"
+#include "FileSeeker.h"
 #include "GroupReader.h"
 #include "Messages.h"
 #include "SearchHost.h"
@@ -100,6 +101,10 @@ SearchRun::Folder SearchRun::resolveFolder(const QString &typed)
     const QString canonical = info.canonicalFilePath();
     if (canonical.isEmpty())
         return {{}, QStringLiteral("Folder not found: ") + quoted(typed)};
+    // The walk would not enter it: said now, rather than a search that finds nothing.
+    const FileDescriptor fd(::open(QFile::encodeName(canonical).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (fd.isValid() && FileSeeker::isPseudoFileSystem(fd.get()))
+        return {{}, QStringLiteral("Folder on a kernel file system, never searched: ") + quoted(typed)};
     return {canonical, {}};
 }
 
@@ -108,6 +113,8 @@ void SearchRun::run()
     m_leftOut.clear();
     m_foldersLeftOut.clear();
     m_noDescriptor.clear();
+    m_filesByName.clear();
+    m_foldersByName.clear();
     m_leftOutSeen.clear();
 
     const QString statusBefore = m_host.statusText();
@@ -162,8 +169,13 @@ void SearchRun::gather(const QString &folder)
     m_state.ImageSeek = std::make_unique<FileSeeker>();
     FileSeeker &seeker = *m_state.ImageSeek;
     seeker.FoundFile = [this](const QString &FileName, const QString &Path) { ImageSeek_FoundFile(FileName, Path); };
-    seeker.SkippedEntry = [this](const QString &path, bool isFolder) {
-        leaveOut(path, isFolder ? LeftOut::Folder : LeftOut::Unreadable);
+    seeker.SkippedEntry = [this](const QString &path, bool isFolder, FileSeeker::Skip why) {
+        if (why == FileSeeker::Skip::CannotOpen)
+            leaveOut(path, isFolder ? LeftOut::Folder : LeftOut::Unreadable);
+        else
+            leaveOut(path, isFolder ? LeftOut::FolderByName : LeftOut::FileByName,
+                     why == FileSeeker::Skip::NameNotUtf8 ? QStringLiteral("its name is not valid UTF-8")
+                                                          : QStringLiteral("its path is longer than the system allows"));
     };
     seeker.Yield = [this] { m_host.yield(); };
     if (m_host.subFoldersTicked())
@@ -181,8 +193,15 @@ void SearchRun::ImageSeek_FoundFile(const QString &FileName, const QString &Path
     // The seeker reports plain files only, each with what the walk learnt of it: no folder
     // test and no second look at the disk.
     // One path per bucket line: a name with a line break cannot be stored without splitting.
-    if (full.contains(QLatin1Char('\n')) || full.contains(QLatin1Char('\r'))) {
-        leaveOut(full, LeftOut::Unreadable);
+    // A folder's name is told once, not once for every file below it.
+    const auto lineBreak = std::find_if(full.cbegin(), full.cend(), [](QChar c) { return c == u'\n' || c == u'\r'; });
+    if (lineBreak != full.cend()) {
+        const qsizetype folderEnd = full.indexOf(QLatin1Char('/'), lineBreak - full.cbegin());
+        const QString why = QStringLiteral("its name holds a line break");
+        if (folderEnd < 0)
+            leaveOut(full, LeftOut::FileByName, why);
+        else
+            leaveOut(full.left(folderEnd + 1), LeftOut::FolderByName, why);
         return;
     }
     // Kept as found; the lower-cased text is made from it wherever it is shown or written.
@@ -671,7 +690,7 @@ bool SearchRun::passInBulk(int j, int &k, bool &madeReference)
     return true;
 }
 
-void SearchRun::leaveOut(const QString &path, LeftOut why)
+void SearchRun::leaveOut(const QString &path, LeftOut why, const QString &reason)
 {
     if (m_leftOutSeen.contains(path))
         return;
@@ -686,6 +705,12 @@ void SearchRun::leaveOut(const QString &path, LeftOut why)
     case LeftOut::NoDescriptor:
         m_noDescriptor.append(path);
         break;
+    case LeftOut::FileByName:
+        m_filesByName.append(path + QStringLiteral(" (") + reason + QLatin1Char(')'));
+        break;
+    case LeftOut::FolderByName:
+        m_foldersByName.append(path + QStringLiteral(" (") + reason + QLatin1Char(')'));
+        break;
     }
 }
 
@@ -695,30 +720,24 @@ QString SearchRun::finalMessage(const QString &outcome) const
     if (m_full)
         text += QStringLiteral("\n\nThe list of equal files is full at %1 lines; the search stopped there.")
                     .arg(EqualLines::Capacity);
-    const auto list = [&text](const QStringList &paths) {
+    // One group per reason: its heading counts the paths, at most LeftOutShown of which follow.
+    const auto group = [&text](const QStringList &paths, const QString &one, const QString &many) {
+        if (paths.isEmpty())
+            return;
+        text += QStringLiteral("\n\n") + (paths.size() == 1 ? one : many.arg(paths.size())) + QLatin1Char(':');
         for (const QString &path : paths.mid(0, LeftOutShown))
             text += QLatin1Char('\n') + Messages::shownPath(path);
         if (paths.size() > LeftOutShown)
             text += QStringLiteral("\n...");
     };
-    if (!m_leftOut.isEmpty()) {
-        text += m_leftOut.size() == 1 ? QStringLiteral("\n\n1 file could not be read and was left out:")
-                                      : QStringLiteral("\n\n%1 files could not be read and were left out:")
-                                            .arg(m_leftOut.size());
-        list(m_leftOut);
-    }
-    if (!m_noDescriptor.isEmpty()) {
-        text += m_noDescriptor.size() == 1
-            ? QStringLiteral("\n\n1 file was left out because too many files are open on this system:")
-            : QStringLiteral("\n\n%1 files were left out because too many files are open on this system:")
-                  .arg(m_noDescriptor.size());
-        list(m_noDescriptor);
-    }
-    if (!m_foldersLeftOut.isEmpty()) {
-        text += m_foldersLeftOut.size() == 1 ? QStringLiteral("\n\n1 folder could not be opened:")
-                                             : QStringLiteral("\n\n%1 folders could not be opened:")
-                                                   .arg(m_foldersLeftOut.size());
-        list(m_foldersLeftOut);
-    }
+    group(m_leftOut, QStringLiteral("1 file could not be read and was left out"),
+          QStringLiteral("%1 files could not be read and were left out"));
+    group(m_noDescriptor, QStringLiteral("1 file was left out because too many files are open on this system"),
+          QStringLiteral("%1 files were left out because too many files are open on this system"));
+    group(m_filesByName, QStringLiteral("1 file was left out because of its name or path"),
+          QStringLiteral("%1 files were left out because of their names or paths"));
+    group(m_foldersLeftOut, QStringLiteral("1 folder could not be opened"), QStringLiteral("%1 folders could not be opened"));
+    group(m_foldersByName, QStringLiteral("1 folder was left out because of its name or path"),
+          QStringLiteral("%1 folders were left out because of their names or paths"));
     return text;
 }

@@ -53,7 +53,9 @@ public:
 
 private:
     using Identity = QPair<quint64, quint64>;
-    enum class LeftOut { Unreadable, Folder, NoDescriptor };
+    // Files and folders left out, told apart by why: the reading, the open-file limit, or
+    // (ByName) a name or path the run cannot take, for a reason given with it.
+    enum class LeftOut { Unreadable, Folder, NoDescriptor, FileByName, FolderByName };
 
     // One bucket file read back: the size its name gives, and the file behind each line.
     struct Bucket
@@ -76,7 +78,7 @@ private:
     void makeReference(int j);
     void consider(int k, int j);
     [[nodiscard]] bool passInBulk(int j, int &k, bool &madeReference);
-    void leaveOut(const QString &path, LeftOut why);
+    void leaveOut(const QString &path, LeftOut why, const QString &reason = {});
     [[nodiscard]] QString finalMessage(const QString &outcome) const;
 
     // A yield point: the window is served when the event loop is due.
@@ -111,7 +113,7 @@ private:
     std::deque<Bucket> m_ahead;            // read back, not yet compared
     std::deque<qint64> m_prequeued;        // sizes queued before the workspace was listed
     qsizetype m_nextBucket = 0;
-    QStringList m_leftOut, m_foldersLeftOut, m_noDescriptor;
+    QStringList m_leftOut, m_foldersLeftOut, m_noDescriptor, m_filesByName, m_foldersByName;
     QSet<QString> m_leftOutSeen;
     bool m_full = false; // the equal list can count no more lines
 

@@ -12,6 +12,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <fcntl.h>
 #include <functional>
 #include <grp.h>
 #include <sys/prctl.h>
@@ -94,6 +95,44 @@ public:
 private:
     QTemporaryDir m_dir;
 };
+
+// Creates the file `relative` below `folder`, with its folders, one name at a time from
+// descriptors: its path may be longer than the system takes at once, and its names need not
+// be valid UTF-8. Qt cannot remove such a tree; SystemTools::DeleteFolder can.
+inline void createBelow(const QString &folder, const QByteArray &relative, const QByteArray &bytes = {})
+{
+    int at = ::open(QFile::encodeName(folder).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    const QList<QByteArray> names = relative.split('/');
+    for (qsizetype i = 0; i + 1 < names.size() && at >= 0; ++i) {
+        ::mkdirat(at, names[i].constData(), 0700);
+        const int next = ::openat(at, names[i].constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        ::close(at);
+        at = next;
+    }
+    const int fd = at < 0 ? -1 : ::openat(at, names.last().constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    const bool written = fd >= 0 && ::write(fd, bytes.constData(), size_t(bytes.size())) == bytes.size();
+    if (fd >= 0)
+        ::close(fd);
+    if (at >= 0)
+        ::close(at);
+    if (!written)
+        qFatal("cannot write %s below %s", relative.constData(), qPrintable(folder));
+}
+
+// A path relative to a folder whose own path has `folderLength` bytes: folders of 200-byte
+// names, then `tail`, so that the whole path has `length` bytes.
+inline QByteArray relativeOfLength(qsizetype folderLength, qsizetype length, const QByteArray &tail)
+{
+    QByteArray relative;
+    for (qsizetype room = length - folderLength - 1 - tail.size(); room > 0;) {
+        const qsizetype name = room > 250 ? 200 : room - 1; // each name is followed by "/"
+        if (name < 1)
+            qFatal("no path of %lld bytes ends in %s", qlonglong(length), tail.constData());
+        relative += QByteArray(name, 'd') + '/';
+        room -= name + 1;
+    }
+    return relative + tail;
+}
 
 // Answers every message box at once and remembers its text. `onMessage` runs while the box
 // would be showing, to look at the window at that moment.

@@ -1,4 +1,5 @@
 // The window's smaller commands, driven by clicks: delete the proposed files, browse, show a line.
+#include "SafeDelete.h"
 #include "SystemTools.h"
 #include "TestDir.h"
 #include "WindowDriver.h"
@@ -9,6 +10,15 @@
 #include <QScopeGuard>
 #include <QApplication>
 #include <QStandardPaths>
+
+#include <optional>
+
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -38,6 +48,64 @@ QMap<QString, QByteArray> trash()
         files.insert(QFile::decodeName(path), contentOf(folder + "files/" + info.chopped(10)));
     }
     return files;
+}
+
+bool writeTo(const char *path, const QByteArray &text)
+{
+    const int fd = ::open(path, O_WRONLY | O_CLOEXEC);
+    const bool written = fd >= 0 && ::write(fd, text.constData(), size_t(text.size())) == text.size();
+    return ::close(fd) == 0 && written;
+}
+
+// Makes `path` another user's file as far as this process can tell: root gives it away; any
+// other user enters a user namespace of its own and mounts a file of root's over it. False
+// where the system allows neither. For a child process only: it changes the whole process.
+bool makeAnotherUsers(const QString &path, const char *rootsFile)
+{
+    const QByteArray native = QFile::encodeName(path);
+    if (::geteuid() == 0)
+        return ::chown(native.constData(), 65534, 65534) == 0;
+    const QByteArray uid = QByteArray::number(::geteuid()), gid = QByteArray::number(::getegid());
+    return ::unshare(CLONE_NEWUSER | CLONE_NEWNS) == 0 && writeTo("/proc/self/setgroups", "deny")
+        && writeTo("/proc/self/uid_map", "0 " + uid + " 1") && writeTo("/proc/self/gid_map", "0 " + gid + " 1")
+        && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0
+        && ::mount(rootsFile, native.constData(), nullptr, MS_BIND, nullptr) == 0;
+}
+
+// What becomes of `proposed`, when it is another user's file, at a press of KILL: the reason
+// it stayed, "moved" when it went, or nothing when this system lets no test make such a file.
+// All of it happens in a child process, so that only the child sees the file change hands.
+std::optional<QString> removeAnotherUsers(const QString &proposed, const QString &kept, const char *rootsFile)
+{
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) != 0)
+        return QStringLiteral("no pipe");
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (!makeAnotherUsers(proposed, rootsFile))
+            ::_exit(77);
+        const auto diskFile = [](const QString &path) {
+            struct stat st {};
+            const QByteArray native = QFile::encodeName(path);
+            ::lstat(native.constData(), &st);
+            return DiskFile{native, quint64(st.st_dev), quint64(st.st_ino)};
+        };
+        const DeleteResult result = removeSurplusCopy(diskFile(proposed), diskFile(kept), [] {});
+        const QByteArray text = QFileInfo::exists(proposed) ? result.reason.toUtf8() : QByteArray("moved");
+        ::_exit(::write(ends[1], text.constData(), size_t(text.size())) == text.size() ? 0 : 1);
+    }
+    ::close(ends[1]);
+    QByteArray text;
+    char buffer[512];
+    for (ssize_t got; (got = ::read(ends[0], buffer, sizeof buffer)) > 0;)
+        text.append(buffer, got);
+    ::close(ends[0]);
+    int status = 0;
+    if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status))
+        return QStringLiteral("the child process failed");
+    if (WEXITSTATUS(status) == 77)
+        return std::nullopt;
+    return QString::fromUtf8(text);
 }
 
 } // namespace
@@ -176,6 +244,20 @@ private slots:
             QVERIFY(!QFileInfo::exists(stays) && !QFileInfo::exists(goes));
             QCOMPARE(catcher.texts.last(), "Okay!\n\n2 files moved to the trash.");
         }
+    }
+
+    // Whoever may move another user's file (root, or anyone who may write its folder) leaves it
+    // where it is: in our trash its owner could neither see nor restore it.
+    void killLeavesOtherUsersFiles()
+    {
+        const char *rootsFile = "/etc/passwd";
+        TestDir dir;
+        const QString kept = dir.createFile(QStringLiteral("kept"), contentOf(QString::fromLatin1(rootsFile)));
+        const QString proposed = dir.createFile(QStringLiteral("proposed"), contentOf(QString::fromLatin1(rootsFile)));
+        const std::optional<QString> outcome = removeAnotherUsers(proposed, kept, rootsFile);
+        if (!outcome)
+            QSKIP("this system lets a test make no file of another user");
+        QCOMPARE(*outcome, "belongs to nobody: start Samelyn as that user to move it to their trash");
     }
 
     void killDisabledDuringRun()

@@ -3,15 +3,18 @@
 
 #include "EventPump.h"
 #include "GroupContent.h"
+#include "SystemTools.h"
 #include "TestDir.h"
 #include "WindowDriver.h"
 
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScopeGuard>
 
 #include <QElapsedTimer>
 
+#include <climits>
 #include <cmath>
 #include <memory>
 #include <sys/resource.h>
@@ -489,38 +492,60 @@ private slots:
         QCOMPARE(f.destined(), linesOf(folder, "b") + linesOf(folder + "/sub", "s"));
     }
 
-    // A file that cannot be read, or whose name cannot be one bucket line, is left out and
-    // named; one gone since it was found is no news. The run goes on with the others.
+    // A file that cannot be read is left out and named, and so is one the run cannot name: a
+    // line break would split its bucket line, and the system takes neither a name that is not
+    // valid UTF-8 nor a path past its limit. A folder of such a name is named once. One gone
+    // since it was found is no news. The run goes on with the others.
     void troubledFilesAreLeftOut_data()
     {
-        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("name"); // "@": folders that make the path a byte too long
         QTest::addColumn<char>("trouble"); // u: unreadable, v: vanishes once gathered, n: its name
         QTest::addColumn<QString>("listed");
-        QTest::newRow("unreadable") << "b" << 'u' << "c b a";
-        QTest::newRow("vanished") << "b" << 'v' << "c b a";
-        QTest::newRow("line feed in name") << "b\nx" << 'n' << "c a";
-        QTest::newRow("carriage return in name") << "b\rx" << 'n' << "c a";
+        QTest::addColumn<QString>("report"); // %1: the folder searched
+        const QString byName = "1 file was left out because of its name or path:\n%1/";
+        const QString folderByName = "1 folder was left out because of its name or path:\n%1/";
+        const QString lineBreak = " (its name holds a line break)";
+        const QString notUtf8 = " (its name is not valid UTF-8)";
+        const QString replaced = QString(QChar::ReplacementCharacter);
+        QTest::newRow("unreadable") << QByteArray("b") << 'u' << "c b a"
+                                    << "1 file could not be read and was left out:\n%1/b";
+        QTest::newRow("vanished") << QByteArray("b") << 'v' << "c b a" << "";
+        QTest::newRow("line feed in name") << QByteArray("b\nx") << 'n' << "c a" << byName + "b\\nx" + lineBreak;
+        QTest::newRow("carriage return in name") << QByteArray("b\rx") << 'n' << "c a" << byName + "b\\rx" + lineBreak;
+        QTest::newRow("name not UTF-8") << QByteArray("b\xff") << 'n' << "c a" << byName + "b" + replaced + notUtf8;
+        QTest::newRow("path too long") << QByteArray("@b") << 'n' << "c a"
+                                       << byName + "@b (its path is longer than the system allows)";
+        QTest::newRow("folder name with a line feed") << QByteArray("d\nx/b") << 'n' << "c a"
+                                                      << folderByName + "d\\nx/" + lineBreak;
+        QTest::newRow("folder name not UTF-8") << QByteArray("d\xff/b") << 'n' << "c a"
+                                               << folderByName + "d" + replaced + "/" + notUtf8;
     }
     void troubledFilesAreLeftOut()
     {
-        QFETCH(QString, name);
+        QFETCH(QByteArray, name);
         QFETCH(char, trouble);
         QFETCH(QString, listed);
+        QFETCH(QString, report);
         const QString folder = freshFolder();
-        const QString troubled = folder + QLatin1Char('/') + name;
-        for (const QString &path : {folder + "/a", troubled, folder + "/c"})
-            put(path, "same");
+        const auto cleanUp = qScopeGuard([&] { SystemTools::instance().DeleteFolder(folder); });
+        if (name.startsWith('@')) {
+            const QByteArray deep = relativeOfLength(QFile::encodeName(folder).size(), PATH_MAX, name.mid(1));
+            report.replace('@', QString::fromLatin1(deep.chopped(name.size() - 1)));
+            name = deep;
+        }
+        put(folder + "/a", "same");
+        createBelow(folder, name, "same");
+        put(folder + "/c", "same");
+        const QString troubled = folder + '/' + QString::fromLatin1(name);
         if (trouble == 'u')
             QVERIFY(QFile::setPermissions(troubled, {}));
 
         Finder f;
+        QTest::keyClick(control<QCheckBox>(f.window, "chkSubDirs"), Qt::Key_Space);
         if (trouble == 'v')
             Finder::actOnce([&f] { return f.window.statusText().startsWith("Reading file"); },
                             [troubled] { QVERIFY(QFile::remove(troubled)); });
-        QString visible = troubled;
-        visible.replace('\n', "\\n").replace('\r', "\\r");
-        const QString report = "\n\n1 file could not be read and was left out:\n" + visible;
-        QCOMPARE(f.search(folder), QStringList{"DONE!" + (trouble == 'v' ? QString() : report)});
+        QCOMPARE(f.search(folder), QStringList{"DONE!" + (report.isEmpty() ? QString() : "\n\n" + report.arg(folder))});
         QCOMPARE(f.lines("lstFiles"), linesOf(folder, listed));
         QCOMPARE(f.lines("lstEqual"), linesOf(folder, "ca ac"));
         QCOMPARE(f.destined(), linesOf(folder, "c"));
@@ -537,6 +562,9 @@ private slots:
         QTest::newRow("empty") << "" << "";
         QTest::newRow("blank") << "   " << "";
         QTest::newRow("a file") << pair() + "/a" << "";
+        for (const char *kernel : {"/proc/self", "/sys"})
+            QTest::newRow(kernel) << kernel
+                                  << QStringLiteral("Folder on a kernel file system, never searched: \"%1\"").arg(kernel);
     }
     void folderProblems()
     {

@@ -9,6 +9,7 @@
 #include <QElapsedTimer>
 #include <QScopeGuard>
 
+#include <climits>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -35,7 +36,7 @@ std::pair<QStringList, QStringList> walk(const QString &folder, bool includeSubF
         QElapsedTimer waited; // lets the seeker's yield come due at its next step
         for (waited.start(); yield && !waited.hasExpired(6);) {}
     };
-    seeker.SkippedEntry = [&skipped](const QString &path, bool) { skipped.append(path); };
+    seeker.SkippedEntry = [&skipped](const QString &path, bool, FileSeeker::Skip) { skipped.append(path); };
     seeker.Yield = [&] { if (yield) yield(found); };
     seeker.Search(0, 0, 0, 0);
     return {found, skipped};
@@ -118,6 +119,22 @@ private slots:
             QCOMPARE(found, QStringList{dir.path("t/a.txt")});
             QCOMPARE(skipped, QStringList{sub + "/"});
         }
+    }
+
+    // A path the system takes, up to its last byte, is walked; one byte more and the file, or
+    // the folder with everything in it, is left out and named.
+    void seekerPathLengths()
+    {
+        TestDir dir;
+        const QString deep = dir.createDir("deep");
+        const auto cleanUp = qScopeGuard([&] { SystemTools::instance().DeleteFolder(deep); });
+        // The longest path the system takes ends in "ab"; "d/" is as long, and entered.
+        const QByteArray folder = relativeOfLength(QFile::encodeName(deep).size(), PATH_MAX - 1, "ab").chopped(2);
+        for (const char *name : {"ab", "abc", "d/e", "fg/h"})
+            createBelow(deep, folder + name);
+        const QString full = deep + '/' + QString::fromLatin1(folder);
+        QCOMPARE(walk(deep, true),
+                 std::pair(QStringList{full + "ab"}, QStringList{full + "abc", full + "d/e", full + "fg/"}));
     }
 
     void listFiles()

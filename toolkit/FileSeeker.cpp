@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -22,13 +23,9 @@
 #include <utility>
 #include <vector>
 
-namespace {
-
-constexpr qint64 YieldEveryMs = 5;
-
 // File systems whose files are made up by the kernel: reading them can block or return
 // something other than their stated size, and none holds a user's documents.
-bool isPseudoFileSystem(int fd)
+bool FileSeeker::isPseudoFileSystem(int fd)
 {
     struct statfs fs {};
     if (::fstatfs(fd, &fs) != 0)
@@ -59,6 +56,10 @@ bool isPseudoFileSystem(int fd)
         return false;
     }
 }
+
+namespace {
+
+constexpr qint64 YieldEveryMs = 5;
 
 // Folders of copies kept for recovery, by where they sit: a trash below any home (root may
 // search /home), the trash folders of other drives, and snapshots.
@@ -156,9 +157,9 @@ void FileSeeker::Search(int, int, int, int)
             sinceYield.restart();
         }
     };
-    const auto skipped = [this](const QString &path, bool isFolder) {
+    const auto skipped = [this](const QString &path, bool isFolder, Skip why = Skip::CannotOpen) {
         if (SkippedEntry)
-            SkippedEntry(path, isFolder);
+            SkippedEntry(path, isFolder, why);
     };
     // A name that does not survive the way into text and back would name another file.
     const auto decoded = [](const QByteArray &name, QString &text) {
@@ -239,11 +240,16 @@ void FileSeeker::Search(int, int, int, int)
             return false;
 
         sortByName(files);
+        // A longer name makes a path that no call of the system takes (the limit counts the
+        // terminating zero): the walk lists such a file, but it could never be read by its path.
+        const qsizetype longestName = PATH_MAX - 1 - QFile::encodeName(path).size();
         QString name;
         for (Entry &entry : files) {
             pace();
             if (!decoded(entry.name, name)) {
-                skipped(path + name, false);
+                skipped(path + name, false, Skip::NameNotUtf8);
+            } else if (entry.name.size() > longestName) {
+                skipped(path + name, false, Skip::PathTooLong);
             } else if ((everyName || pattern.match(name).hasMatch()) && FoundFile) {
                 m_found = entry.found;
                 FoundFile(name, path);
@@ -283,11 +289,15 @@ void FileSeeker::Search(int, int, int, int)
         const QString path = top.path + name + QLatin1Char('/');
         const Identity listed{sub.found.device, sub.found.inode};
         if (!named) {
-            skipped(path, true);
+            skipped(path, true, Skip::NameNotUtf8);
             continue;
         }
         if (keptForRecovery(sub.name, listed) || visited.contains(listed))
             continue;
+        if (QFile::encodeName(path).size() > PATH_MAX - 1) { // nothing in it could be named either
+            skipped(path, true, Skip::PathTooLong);
+            continue;
+        }
 
         // From the parent's descriptor, never by the path again, and only if it is still the
         // folder the listing saw: a link or another folder put in its place is not entered.

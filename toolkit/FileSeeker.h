@@ -26,10 +26,12 @@ public:
     };
     [[nodiscard]] const Found &found() const { return m_found; }
 
-    // Raised for an entry that could not be taken: a name that is not valid text in the
-    // system's encoding, or a folder that could not be opened (or was no longer the folder
-    // listed). The path is for the user; a folder's ends with "/".
-    std::function<void(const QString &path, bool isFolder)> SkippedEntry;
+    // Why an entry could not be taken: a folder that could not be opened (or was no longer the
+    // folder listed), a name that is not valid UTF-8, or a path longer than the system allows.
+    enum class Skip { CannotOpen, NameNotUtf8, PathTooLong };
+    // Raised for an entry that could not be taken. The path is for the user; a folder's ends
+    // with "/".
+    std::function<void(const QString &path, bool isFolder, Skip why)> SkippedEntry;
 
     // Lets pending window events run; called whenever 5 ms have passed since the last call,
     // also while one large folder is read and sorted. What it throws ends the walk.
@@ -45,6 +47,10 @@ public:
     // entered nor reported: a copy there must never be the one kept while the live file
     // goes. A folder searched that lies inside one of them gives nothing either.
     void Search(int, int, int, int);
+
+    // Whether the open file lies on one of the kernel's own file systems (proc, sysfs and the
+    // like), which the walk never enters.
+    [[nodiscard]] static bool isPseudoFileSystem(int fd);
 
     // The cache directory tag that marks this program's scratch folders: a file of this
     // name and content keeps every search out of the folder holding it.
