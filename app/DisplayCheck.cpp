@@ -16,46 +16,6 @@
 
 namespace {
 
-// Asks libxcb, which Qt's X11 plugin uses and which is therefore present wherever that plugin
-// can load, so that a server that refuses us (another user's session, say) counts as absent.
-QString xcbTrouble(const QString &display)
-{
-    struct xcb_connection_t;
-    using Connect = xcb_connection_t *(*)(const char *, int *);
-    using HasError = int (*)(xcb_connection_t *);
-    using Disconnect = void (*)(xcb_connection_t *);
-
-    const QString name = display.isEmpty() ? qEnvironmentVariable("DISPLAY") : display;
-    if (name.isEmpty()) {
-        return qEnvironmentVariableIsSet("WAYLAND_DISPLAY") ? QStringLiteral("DISPLAY is not set")
-                                                             : QStringLiteral("neither DISPLAY nor WAYLAND_DISPLAY is set");
-    }
-    QLibrary xcb(QStringLiteral("xcb"), 1);
-    const auto connect = reinterpret_cast<Connect>(xcb.resolve("xcb_connect"));
-    const auto hasError = reinterpret_cast<HasError>(xcb.resolve("xcb_connection_has_error"));
-    const auto disconnect = reinterpret_cast<Disconnect>(xcb.resolve("xcb_disconnect"));
-    if (!connect || !hasError || !disconnect)
-        return QStringLiteral("the X11 library libxcb is missing");
-    // libxcb writes a refusing server's reason straight to stderr; ours is the one line said.
-    const int savedStderr = ::dup(STDERR_FILENO);
-    const int quiet = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-    if (savedStderr >= 0 && quiet >= 0)
-        ::dup2(quiet, STDERR_FILENO);
-    xcb_connection_t *connection = connect(name.toLocal8Bit().constData(), nullptr);
-    const bool failed = !connection || hasError(connection) != 0;
-    if (connection)
-        disconnect(connection);
-    if (savedStderr >= 0) {
-        ::dup2(savedStderr, STDERR_FILENO);
-        ::close(savedStderr);
-    }
-    if (quiet >= 0)
-        ::close(quiet);
-    if (failed)
-        return QStringLiteral("the X display %1 cannot be reached or refuses the connection").arg(name);
-    return {};
-}
-
 bool waylandPluginInstalled()
 {
     const QDir platforms(QLibraryInfo::path(QLibraryInfo::PluginsPath) + QStringLiteral("/platforms"));
@@ -94,9 +54,49 @@ QString waylandTrouble()
 
 } // namespace
 
-namespace DisplayCheck {
+// Asks libxcb, which Qt's X11 plugin uses and which is therefore present wherever that plugin
+// can load, so that a server that refuses us (another user's session, say) counts as absent.
+QString DisplayCheck::xcbTrouble(const QString &display)
+{
+    using Connect = xcb_connection_t *(*)(const char *, int *);
+    using HasError = int (*)(xcb_connection_t *);
+    using Disconnect = void (*)(xcb_connection_t *);
 
-QString whyNot(const QString &platform, const QString &display)
+    const QString name = display.isEmpty() ? qEnvironmentVariable("DISPLAY") : display;
+    if (name.isEmpty()) {
+        return qEnvironmentVariableIsSet("WAYLAND_DISPLAY") ? QStringLiteral("DISPLAY is not set")
+                                                             : QStringLiteral("neither DISPLAY nor WAYLAND_DISPLAY is set");
+    }
+    QLibrary xcb(QStringLiteral("xcb"), 1);
+    const auto connect = reinterpret_cast<Connect>(xcb.resolve("xcb_connect"));
+    const auto hasError = reinterpret_cast<HasError>(xcb.resolve("xcb_connection_has_error"));
+    const auto disconnect = reinterpret_cast<Disconnect>(xcb.resolve("xcb_disconnect"));
+    if (!connect || !hasError || !disconnect)
+        return QStringLiteral("the X11 library libxcb is missing");
+    // libxcb writes a refusing server's reason straight to stderr; ours is the one line said.
+    const int savedStderr = ::dup(STDERR_FILENO);
+    const int quiet = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (savedStderr >= 0 && quiet >= 0)
+        ::dup2(quiet, STDERR_FILENO);
+    xcb_connection_t *connection = connect(name.toLocal8Bit().constData(), nullptr);
+    const bool failed = !connection || hasError(connection) != 0;
+    if (savedStderr >= 0) {
+        ::dup2(savedStderr, STDERR_FILENO);
+        ::close(savedStderr);
+    }
+    if (quiet >= 0)
+        ::close(quiet);
+    if (failed) {
+        if (connection)
+            disconnect(connection);
+        return QStringLiteral("the X display %1 cannot be reached or refuses the connection").arg(name);
+    }
+    m_connection = connection;
+    m_disconnect = disconnect;
+    return {};
+}
+
+DisplayCheck::DisplayCheck(const QString &platform, const QString &display)
 {
     // Qt's own order of choice: -platform, else QT_QPA_PLATFORM, else Wayland in a Wayland
     // session and X11 otherwise; it moves on along a list when a plugin cannot start.
@@ -115,14 +115,17 @@ QString whyNot(const QString &platform, const QString &display)
         else if (plugin.startsWith(QLatin1String("wayland")))
             reason = waylandTrouble();
         else
-            return {}; // offscreen, vnc, a framebuffer...: Qt knows best.
+            return; // offscreen, vnc, a framebuffer...: Qt knows best.
         if (reason.isEmpty())
-            return {};
+            return;
         reasons << reason;
     }
-    if (reasons.isEmpty())
-        return {};
-    return QStringLiteral("cannot open a window: %1; start it from a desktop session").arg(reasons.join(QStringLiteral("; ")));
+    if (!reasons.isEmpty())
+        m_whyNot = QStringLiteral("cannot open a window: %1; start it from a desktop session").arg(reasons.join(QStringLiteral("; ")));
 }
 
-} // namespace DisplayCheck
+DisplayCheck::~DisplayCheck()
+{
+    if (m_connection)
+        m_disconnect(m_connection);
+}

@@ -3,10 +3,27 @@
 
 #include <QString>
 
-namespace DisplayCheck {
+struct xcb_connection_t;
 
-// Why no window can be opened, in a few words, or an empty text if one can. `platform` and
-// `display` are Qt's -platform and -display options, empty when not given.
-QString whyNot(const QString &platform, const QString &display);
+class DisplayCheck
+{
+public:
+    // `platform` and `display` are Qt's -platform and -display options, empty when not given.
+    DisplayCheck(const QString &platform, const QString &display);
+    // Closes the X connection the check made. Keep the check until Qt has connected: an X
+    // server whose only client leaves resets, and refuses whoever connects meanwhile.
+    ~DisplayCheck();
 
-} // namespace DisplayCheck
+    // Why no window can be opened, in a few words, or an empty text if one can.
+    [[nodiscard]] QString whyNot() const { return m_whyNot; }
+
+    DisplayCheck(const DisplayCheck &) = delete;
+    DisplayCheck &operator=(const DisplayCheck &) = delete;
+
+private:
+    QString xcbTrouble(const QString &display);
+
+    QString m_whyNot;
+    xcb_connection_t *m_connection = nullptr;
+    void (*m_disconnect)(xcb_connection_t *) = nullptr;
+};

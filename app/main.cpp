@@ -2,6 +2,7 @@
 #include "CommandLine.h"
 #include "DisplayCheck.h"
 #include "SignalRelay.h"
+#include "StartupMessages.h"
 #include "frmFinderMain.h"
 
 #include <QApplication>
@@ -9,6 +10,7 @@
 #include <QMessageBox>
 
 #include <cstdio>
+#include <optional>
 
 namespace {
 
@@ -23,6 +25,7 @@ void nameTheProgram()
 int main(int argc, char *argv[])
 {
     CommandLine options;
+    std::optional<DisplayCheck> display;
     {
         // Help, version and a missing display are answered without the window system, which
         // would abort the program when it finds no display.
@@ -31,14 +34,19 @@ int main(int argc, char *argv[])
         options = CommandLine::parse(QCoreApplication::arguments(), QDir::currentPath());
         if (options.done)
             return options.exitCode;
-        const QString trouble = DisplayCheck::whyNot(options.platform, options.display);
-        if (!trouble.isEmpty()) {
+        display.emplace(options.platform, options.display);
+        if (const QString trouble = display->whyNot(); !trouble.isEmpty()) {
             std::fprintf(stderr, "samelyn: %s\n", trouble.toLocal8Bit().constData());
             return 1;
         }
     }
 
+    // Until Qt has its own connection, the check's keeps an X server with no other client
+    // from resetting under it; and a display that answered the check may still refuse Qt.
+    std::optional<StartupMessages> startup(std::in_place);
     QApplication app(argc, argv);
+    display.reset();
+    startup.reset();
     nameTheProgram();
     QGuiApplication::setApplicationDisplayName(QStringLiteral("Samelyn"));
     QGuiApplication::setDesktopFileName(QStringLiteral(SAMELYN_APP_ID));

@@ -1,5 +1,6 @@
-// Shared test fixtures: a scratch folder tree, answered message boxes, and a main that
-// runs the tests as an ordinary user, so that permissions mean what they mean to users.
+// Shared test fixtures: a home of the test's own, a scratch folder tree, answered message
+// boxes, and a main that runs the tests as an ordinary user, so that permissions mean what
+// they mean to users.
 #pragma once
 
 #include "Messages.h"
@@ -12,6 +13,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cstdlib>
 #include <fcntl.h>
 #include <functional>
 #include <grp.h>
@@ -19,47 +21,70 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-// Root reads and removes every file whatever its mode, so a test of an unreadable file would
-// prove nothing. Before anything else, a root test process becomes "nobody" with a home,
-// runtime and data folder of its own.
-// Returns the folder made for the test user, to be removed at the end, or the empty text.
-inline QByteArray dropRootPrivileges()
+// The folder made by makeTestHome(), with the test process's home, XDG folders and TMPDIR in it.
+inline QByteArray &testHomeFolder()
 {
-    if (::geteuid() != 0)
-        return {};
+    static QByteArray folder;
+    return folder;
+}
+
+inline QString testHome()
+{
+    return QFile::decodeName(testHomeFolder());
+}
+
+// Before anything else, every test process gets a home, data, settings, cache, runtime and
+// temporary folder of its own, so that no test reads or writes the user's own trash, and
+// nothing is left behind once the folder is removed. Root reads and removes every file
+// whatever its mode, so a test of an unreadable file would prove nothing: a root test
+// process becomes "nobody" in that home.
+inline void makeTestHome()
+{
+    const bool root = ::geteuid() == 0;
     constexpr uid_t nobody = 65534;
-    char pattern[] = "/tmp/samelyn-test-XXXXXX";
-    const char *home = ::mkdtemp(pattern);
-    if (!home || ::chown(home, nobody, nobody) != 0)
-        qFatal("cannot prepare a home for the test user");
-    const QByteArray base(home);
-    for (const char *sub : {"/runtime", "/data", "/tmp"}) {
-        const QByteArray path = base + sub;
-        if (::mkdir(path.constData(), 0700) != 0 || ::chown(path.constData(), nobody, nobody) != 0)
+    // Root's own TMPDIR may be a folder that nobody cannot reach.
+    const char *tmp = std::getenv("TMPDIR");
+    QByteArray pattern = QByteArray(!root && tmp && *tmp ? tmp : "/tmp") + "/samelyn-test-XXXXXX";
+    if (!::mkdtemp(pattern.data()) || (root && ::chown(pattern.constData(), nobody, nobody) != 0))
+        qFatal("cannot prepare a home for the tests");
+    testHomeFolder() = pattern;
+    const struct { const char *sub, *variable; } folders[] = {
+        {"/.local", nullptr}, {"/.local/share", "XDG_DATA_HOME"}, {"/.config", "XDG_CONFIG_HOME"},
+        {"/.cache", "XDG_CACHE_HOME"}, {"/runtime", "XDG_RUNTIME_DIR"}, {"/tmp", "TMPDIR"},
+    };
+    for (const auto &[sub, variable] : folders) {
+        const QByteArray path = pattern + sub;
+        if (::mkdir(path.constData(), 0700) != 0 || (root && ::chown(path.constData(), nobody, nobody) != 0))
             qFatal("cannot prepare %s", path.constData());
+        if (variable)
+            ::setenv(variable, path.constData(), 1);
     }
-    ::setenv("HOME", home, 1);
-    ::setenv("XDG_RUNTIME_DIR", (base + "/runtime").constData(), 1);
-    ::setenv("XDG_DATA_HOME", (base + "/data").constData(), 1);
-    ::setenv("TMPDIR", (base + "/tmp").constData(), 1);
+    ::setenv("HOME", pattern.constData(), 1);
+    if (!root)
+        return;
     if (::setgroups(0, nullptr) != 0 || ::setgid(nobody) != 0 || ::setuid(nobody) != 0)
         qFatal("cannot drop root privileges");
     // Changing the user makes the process undumpable, which the leak checker cannot work with.
     ::prctl(PR_SET_DUMPABLE, 1);
-    return base;
 }
 
 #define SAMELYN_TEST_MAIN(TestClass)                                                               \
     int main(int argc, char *argv[])                                                               \
     {                                                                                              \
-        const QByteArray testHome = dropRootPrivileges();                                          \
-        QApplication app(argc, argv);                                                              \
-        app.setAttribute(Qt::AA_Use96Dpi, true);                                                   \
-        TestClass test;                                                                            \
-        QTEST_SET_MAIN_SOURCE_PATH                                                                 \
-        const int failures = QTest::qExec(&test, argc, argv);                                      \
-        if (!testHome.isEmpty())                                                                   \
-            QDir(QString::fromLocal8Bit(testHome)).removeRecursively();                            \
+        makeTestHome();                                                                            \
+        int failures = 0;                                                                          \
+        {                                                                                          \
+            QApplication app(argc, argv);                                                          \
+            app.setAttribute(Qt::AA_Use96Dpi, true);                                               \
+            TestClass test;                                                                        \
+            QTEST_SET_MAIN_SOURCE_PATH                                                             \
+            failures = QTest::qExec(&test, argc, argv);                                            \
+        }                                                                                          \
+        /* A test that leaves a folder it cannot remove has failed too. */                       \
+        if (!QDir(testHome()).removeRecursively()) {                                               \
+            qWarning("could not remove all of %s", testHomeFolder().constData());                  \
+            ++failures;                                                                            \
+        }                                                                                          \
         return failures;                                                                           \
     }
 

@@ -229,7 +229,8 @@ private slots:
     // The scratch folder: private, one per window, gone on closing, and an error when it fails.
     void workspace()
     {
-        const QString runtime = QRegularExpression::escape(qEnvironmentVariable("XDG_RUNTIME_DIR"));
+        // In the runtime folder of the home the test process was given.
+        const QString runtime = QRegularExpression::escape(testHome() + QStringLiteral("/runtime"));
         const QRegularExpression inProgramFolder(QStringLiteral("^%1/tst_window/[0-9a-f]{32}$").arg(runtime));
         auto first = std::make_unique<frmFinderMain>();
         frmFinderMain second;
