@@ -5,6 +5,7 @@
 #include "LineListAccessible.h"
 
 #include <QAccessible>
+#include <QContextMenuEvent>
 #include <QHelpEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -248,6 +249,11 @@ void LineListBox::mouseDoubleClickEvent(QMouseEvent *event)
 
 void LineListBox::keyPressEvent(QKeyEvent *event)
 {
+    // Qt makes a menu request of the Menu key alone; Shift+F10 is the other key for it.
+    if (event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier) {
+        requestMenuAtCurrent();
+        return;
+    }
     if (count() == 0) {
         QAbstractScrollArea::keyPressEvent(event);
         return;
@@ -275,6 +281,32 @@ void LineListBox::keyPressEvent(QKeyEvent *event)
         return;
     }
     setCurrentRow(std::clamp(target, 0, count() - 1));
+}
+
+void LineListBox::contextMenuEvent(QContextMenuEvent *event)
+{
+    if (event->reason() == QContextMenuEvent::Keyboard) {
+        requestMenuAtCurrent();
+        return;
+    }
+    // The line under the pointer, which stays unselected: the menu changes nothing.
+    const QPoint at = viewport()->mapFromGlobal(event->globalPos());
+    const int row = viewport()->rect().contains(at) ? rowAt(at.y()) : -1;
+    if (row < 0) {
+        event->ignore();
+        return;
+    }
+    emit lineMenuRequested(row, event->globalPos(), false);
+}
+
+void LineListBox::requestMenuAtCurrent()
+{
+    if (m_current < 0 || m_current >= count())
+        return;
+    // Just below the line, so that the line itself stays in sight; at the top of the list
+    // when it is scrolled out of view.
+    const QRect line = rowRect(m_current);
+    emit lineMenuRequested(m_current, viewport()->mapToGlobal(line.isEmpty() ? QPoint(0, 0) : line.bottomLeft()), true);
 }
 
 void LineListBox::resizeEvent(QResizeEvent *event)

@@ -46,6 +46,9 @@ signals:
     // Also when the double-click falls below the last line: the window then shows the
     // selected line, or the empty text. Enter on a line does the same.
     void lineDoubleClicked();
+    // A menu is asked for on `row`: by a right-click on it, or from the keyboard (the Menu
+    // key, Shift+F10) on the current line. `where` is the place for the menu, on the screen.
+    void lineMenuRequested(int row, const QPoint &where, bool byKeyboard);
 
 protected:
     bool viewportEvent(QEvent *event) override;
@@ -53,6 +56,7 @@ protected:
     void mousePressEvent(QMouseEvent *event) override;
     void mouseDoubleClickEvent(QMouseEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void focusInEvent(QFocusEvent *event) override;
     void focusOutEvent(QFocusEvent *event) override;
@@ -71,6 +75,7 @@ private:
     void noteChange(unsigned notice);
     [[nodiscard]] int visibleRows() const;
     void ensureVisible(int row);
+    void requestMenuAtCurrent();
 
     NoLines m_none;
     const LineSource *m_source = &m_none;

@@ -80,6 +80,9 @@ void frmFinderMain::connectCommands()
     connect(cmdKillDestined, &QPushButton::clicked, this, &frmFinderMain::cmdKillDestined_Click);
     connect(lstFiles, &LineListBox::lineDoubleClicked, this, &frmFinderMain::lstFiles_DblClick);
     connect(lstEqual, &LineListBox::lineDoubleClicked, this, &frmFinderMain::lstEqual_DblClick);
+    connect(lstFiles, &LineListBox::lineMenuRequested, this, &frmFinderMain::lstFiles_ContextMenu);
+    connect(lstEqual, &LineListBox::lineMenuRequested, this, &frmFinderMain::lstEqual_ContextMenu);
+    connect(lstDestined, &LineListBox::lineMenuRequested, this, &frmFinderMain::lstDestined_ContextMenu);
 }
 
 void frmFinderMain::cmdStart_Click()

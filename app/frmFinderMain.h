@@ -43,6 +43,10 @@ public:
     void cmdKillDestined_Click();
     void lstFiles_DblClick();
     void lstEqual_DblClick();
+    // The menu on a line: open its file, show it in its folder, copy its path.
+    void lstFiles_ContextMenu(int row, const QPoint &where, bool byKeyboard);
+    void lstEqual_ContextMenu(int row, const QPoint &where, bool byKeyboard);
+    void lstDestined_ContextMenu(int row, const QPoint &where, bool byKeyboard);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -55,6 +59,9 @@ private:
     void connectCommands();
     void guarded(const std::function<void()> &handler);
     void showStatus();
+    enum class FileCommand { Open, OpenFolder, CopyPath };
+    void showLineMenu(LineListBox *list, const std::vector<PathStore::Id> &files, const QPoint &where, bool byKeyboard);
+    void onLineFile(const DiskFile &file, FileCommand command);
 
     // SearchHost
     QString folderText() const override;

@@ -33,7 +33,7 @@ if(SAMELYN_DPKG_SHLIBDEPS)
 else()
     message(STATUS "dpkg-shlibdeps not found (package dpkg-dev): using a fixed dependency list")
     set(CPACK_DEBIAN_PACKAGE_DEPENDS
-        "libc6 (>= 2.36), libstdc++6 (>= 12), libgcc-s1 (>= 3.0), libqt6core6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6widgets6 (>= 6.4), ${_samelyn_plugin_depends}")
+        "libc6 (>= 2.36), libstdc++6 (>= 12), libgcc-s1 (>= 3.0), libqt6core6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6widgets6 (>= 6.4), libqt6dbus6 (>= 6.4), ${_samelyn_plugin_depends}")
 endif()
 
 include(CPack)

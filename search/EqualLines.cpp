@@ -65,17 +65,22 @@ std::pair<int, int> EqualLines::pairOf(const Group &group, qint64 line) const
     return {outer, inner};
 }
 
-QString EqualLines::lineAt(int row) const
+std::pair<PathStore::Id, PathStore::Id> EqualLines::filesAt(int row) const
 {
-    if (row < 0 || row >= m_total)
-        return {};
     const qint64 line = m_total - 1 - row;
     const auto after = std::upper_bound(m_groups.begin(), m_groups.end(), line,
                                         [](qint64 value, const Group &group) { return value < group.firstLine; });
     const Group &group = *(after - 1);
     const auto [outer, inner] = pairOf(group, line - group.firstLine);
-    return m_store->lowered(group.files[std::size_t(outer)]) + EqualSeparator
-        + m_store->lowered(group.files[std::size_t(inner)]);
+    return {group.files[std::size_t(outer)], group.files[std::size_t(inner)]};
+}
+
+QString EqualLines::lineAt(int row) const
+{
+    if (row < 0 || row >= m_total)
+        return {};
+    const auto [outer, inner] = filesAt(row);
+    return m_store->lowered(outer) + EqualSeparator + m_store->lowered(inner);
 }
 
 std::vector<QString> EqualLines::outerPaths(int firstGroup) const

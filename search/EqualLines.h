@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <climits>
+#include <utility>
 #include <vector>
 
 // A group of m equal files gives m(m-1) lines: twenty thousand empty files would need 400
@@ -42,6 +43,9 @@ public:
     [[nodiscard]] int groupCount() const { return int(m_groups.size()); }
     // The outer path of every line of the groups from `firstGroup` on, in the order they arose.
     [[nodiscard]] std::vector<QString> outerPaths(int firstGroup) const;
+
+    // The two files of a row's pair, outer first; the row must be one of the lines.
+    [[nodiscard]] std::pair<PathStore::Id, PathStore::Id> filesAt(int row) const;
 
     // Row 0 is the newest line.
     [[nodiscard]] int lineCount() const override { return int(m_total); }

@@ -24,12 +24,18 @@ public:
     [[nodiscard]] QString item(int position) const { return m_store->lowered(idAt(position)); }
     [[nodiscard]] const std::vector<PathStore::Id> &ids() const { return m_ids; }
 
+    // The file a list's row shows; the row must be one of the lines.
+    [[nodiscard]] PathStore::Id idAtRow(int row) const
+    {
+        return idAt(m_order == Order::NewestFirst ? count() - row : row + 1);
+    }
+
     [[nodiscard]] int lineCount() const override { return count(); }
     [[nodiscard]] QString lineAt(int row) const override
     {
         if (row < 0 || row >= count())
             return {};
-        return item(m_order == Order::NewestFirst ? count() - row : row + 1);
+        return m_store->lowered(idAtRow(row));
     }
 
 private:

@@ -1,15 +1,20 @@
 // The window's smaller commands, driven by clicks: delete the proposed files, browse, show a line.
+#include "Opener.h"
 #include "SafeDelete.h"
 #include "SystemTools.h"
 #include "TestDir.h"
 #include "WindowDriver.h"
 
 #include <QCheckBox>
+#include <QClipboard>
+#include <QContextMenuEvent>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QApplication>
 #include <QStandardPaths>
+#include <QTimer>
 
 #include <optional>
 
@@ -108,6 +113,57 @@ std::optional<QString> removeAnotherUsers(const QString &proposed, const QString
     return QString::fromUtf8(text);
 }
 
+// Answers every request to open a file or its folder, as a desktop that can or cannot, and
+// remembers it.
+struct OpenerCatcher
+{
+    OpenerCatcher()
+    {
+        Opener::setHandler([this](Opener::Target target, const QString &path) {
+            opened << (target == Opener::Target::File ? QStringLiteral("file ") : QStringLiteral("folder ")) + path;
+            return works;
+        });
+    }
+    ~OpenerCatcher() { Opener::setHandler({}); }
+    OpenerCatcher(const OpenerCatcher &) = delete;
+    OpenerCatcher &operator=(const OpenerCatcher &) = delete;
+
+    QStringList opened;
+    bool works = true;
+};
+
+// The menu up now, or nullptr.
+QMenu *menuShown()
+{
+    return qobject_cast<QMenu *>(QApplication::activePopupWidget());
+}
+
+QStringList itemsOf(const QMenu *menu)
+{
+    QStringList texts;
+    for (const QAction *action : menu->actions())
+        texts << (action->isSeparator() ? QStringLiteral("-") : action->text());
+    return texts;
+}
+
+// The Menu key on a list as the desktop's platform delivers it (the headless one passes it on
+// as a plain key).
+QMenu *menuKey(QWidget *list)
+{
+    QContextMenuEvent event(QContextMenuEvent::Keyboard, QPoint(5, 5), list->mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(list, &event);
+    return menuShown();
+}
+
+// A right-click on a line, through the window as the system delivers it.
+QMenu *rightClick(frmFinderMain &window, const char *list, int row)
+{
+    auto *box = control<LineListBox>(window, list);
+    const QPoint at = box->viewport()->mapTo(&window, box->rowRect(row).center());
+    QTest::mouseClick(window.windowHandle(), Qt::RightButton, {}, at);
+    return menuShown();
+}
+
 } // namespace
 
 class tst_commands : public QObject
@@ -119,6 +175,8 @@ private slots:
     {
         frmFinderMain::setFatalHandler({});
         SystemTools::instance().setFolderChooser({});
+        if (QMenu *menu = menuShown())
+            menu->close();
     }
 
     void killMovesProposedFilesToTrash()
@@ -327,6 +385,142 @@ private slots:
         QVERIFY(equal->fontMetrics().horizontalAdvance(expected) > equal->viewport()->width());
         QTest::mouseDClick(equal->viewport(), Qt::LeftButton, {}, QPoint(10, equal->rowHeight() * 3 / 2));
         QCOMPARE(catcher.texts.last(), expected);
+    }
+
+    // What a line's menu offers for a pair of equal files: each command for each file, under
+    // names that tell them apart; no "Open" for what a desktop might run instead of show.
+    void lineMenuOffers_data()
+    {
+        QTest::addColumn<QStringList>("files"); // as the search meets them; "+x": executable
+        QTest::addColumn<QStringList>("names"); // as the menu names them
+        QTest::addColumn<bool>("opens");
+        QTest::newRow("two names") << QStringList{"a.jpg", "b.jpg"} << QStringList{"a.jpg", "b.jpg"} << true;
+        QTest::newRow("one name in two folders") << QStringList{"Backup/IMG_101.JPG", "Holiday/IMG_101.JPG"}
+                                                 << QStringList{"Backup/IMG_101.JPG", "Holiday/IMG_101.JPG"} << true;
+        QTest::newRow("ampersand and tab") << QStringList{"Tom & Jerry.avi", "Tom & Jerry\t2.avi"}
+                                           << QStringList{"Tom && Jerry.avi", "Tom && Jerry\\t2.avi"} << true;
+        QTest::newRow("scripts") << QStringList{"run.sh+x", "run copy.sh+x"} << QStringList{"run.sh", "run copy.sh"} << false;
+        QTest::newRow("programs") << QStringList{"tool+x", "tool-old+x"} << QStringList{"tool", "tool-old"} << false;
+        QTest::newRow("launchers") << QStringList{"app.desktop", "app (1).desktop"}
+                                   << QStringList{"app.desktop", "app (1).desktop"} << false;
+        QTest::newRow("Windows programs") << QStringList{"setup.exe", "setup(1).exe"}
+                                          << QStringList{"setup.exe", "setup(1).exe"} << false;
+        QTest::newRow("photos on a card that marks every file executable")
+            << QStringList{"DSC_1.jpg+x", "DSC_1 (1).jpg+x"} << QStringList{"DSC_1.jpg", "DSC_1 (1).jpg"} << true;
+    }
+    void lineMenuOffers()
+    {
+        QFETCH(QStringList, files);
+        QFETCH(QStringList, names);
+        QFETCH(bool, opens);
+        TestDir dir;
+        for (QString file : files) {
+            const bool executable = file.endsWith("+x");
+            file.chop(executable ? 2 : 0);
+            const QString path = dir.createFile(file.replace("\\t", "\t"), "same");
+            if (executable)
+                QVERIFY(QFile::setPermissions(path, QFile::permissions(path) | QFile::ExeOwner));
+        }
+        frmFinderMain window;
+        MessageCatcher catcher;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        search(window, dir.path());
+        QCOMPARE(catcher.texts, QStringList{"DONE!"});
+        // The pair as first found is the bottom line.
+        QMenu *menu = rightClick(window, "lstEqual", 1);
+        QVERIFY(menu);
+        QStringList expected;
+        if (opens)
+            expected << "Open " + names[0] << "Open " + names[1] << "-";
+        expected << "Open Containing Folder of " + names[0] << "Open Containing Folder of " + names[1] << "-"
+                 << "Copy Path of " + names[0] << "Copy Path of " + names[1];
+        QCOMPARE(itemsOf(menu), expected);
+    }
+
+    // The menu acts on the file the search found, by its real name, and changes nothing in the
+    // window. A right-click, the Menu key or Shift+F10 opens it, the keys at the current line,
+    // and the keys reach every item. A file gone since the search is named, and nothing opened.
+    void lineMenu()
+    {
+        TestDir dir;
+        const QString original = dir.createFile("Photos/Beach.JPG", "sand");
+        const QString copy = dir.createFile("Photos/Beach copy.JPG", "sand");
+        frmFinderMain window;
+        // Each box runs an event loop of its own while it is up, as a modal box does.
+        MessageCatcher catcher([](const QString &) {
+            QEventLoop box;
+            QTimer::singleShot(0, &box, &QEventLoop::quit);
+            box.exec();
+        });
+        OpenerCatcher opener;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        search(window, dir.path());
+        const auto shown = [&] {
+            QStringList state;
+            for (const char *list : {"lstFiles", "lstEqual", "lstDestined"})
+                state << lines(window, list) << QString::number(control<LineListBox>(window, list)->currentRow());
+            return state;
+        };
+        const QStringList before = shown();
+        const QString a = original.toLower(), c = copy.toLower();
+        QCOMPARE(before, (QStringList{c, a, "-1", c + " <--> " + a, a + " <--> " + c, "-1", c, "-1"}));
+
+        // The mouse, on a line not selected: the last item, reached by the keys, copies the real path.
+        QMenu *menu = rightClick(window, "lstFiles", 1);
+        QVERIFY(menu);
+        QCOMPARE(itemsOf(menu), (QStringList{"Open", "Open Containing Folder", "Copy Path"}));
+        QTest::keyClick(menu, Qt::Key_Up);
+        QTest::keyClick(menu, Qt::Key_Return);
+        QTRY_COMPARE(QGuiApplication::clipboard()->text(), original);
+        QCOMPARE(shown(), before);
+
+        // The Menu key on the current line: every item in turn, from the first.
+        auto *equal = control<LineListBox>(window, "lstEqual");
+        equal->setFocus();
+        QTest::keyClick(equal, Qt::Key_Down);
+        QStringList selected = shown();
+        menu = menuKey(equal);
+        QVERIFY(menu);
+        QCOMPARE(menu->pos(), equal->viewport()->mapToGlobal(equal->rowRect(0).bottomLeft()));
+        QStringList reached;
+        for (int i = 0; i < 6; ++i, QTest::keyClick(menu, Qt::Key_Down))
+            reached << menu->activeAction()->text();
+        QCOMPARE(reached, (QStringList{"Open Beach copy.JPG", "Open Beach.JPG",
+                                       "Open Containing Folder of Beach copy.JPG", "Open Containing Folder of Beach.JPG",
+                                       "Copy Path of Beach copy.JPG", "Copy Path of Beach.JPG"}));
+        QCOMPARE(menu->activeAction()->text(), "Open Beach copy.JPG");
+        QTest::keyClick(menu, Qt::Key_Return);
+        QTRY_COMPARE(opener.opened, QStringList{"file " + copy});
+        opener.works = false;
+        QVERIFY(menuKey(equal));
+        QTest::keyClick(menuShown(), Qt::Key_Down);
+        QTest::keyClick(menuShown(), Qt::Key_Down);
+        QTest::keyClick(menuShown(), Qt::Key_Return);
+        QTRY_COMPARE(opener.opened, (QStringList{"file " + copy, "folder " + copy}));
+        QCOMPARE(catcher.texts, (QStringList{"DONE!", "Could not be opened:\n" + copy}));
+        QCOMPARE(shown(), selected);
+
+        // Shift+F10 on the proposed copy, gone since the search: named, nothing opened or copied.
+        QVERIFY(QFile::remove(copy));
+        auto *destined = control<LineListBox>(window, "lstDestined");
+        destined->setFocus();
+        QTest::keyClick(destined, Qt::Key_Home);
+        selected = shown();
+        for (const int item : {0, 1, 2}) {
+            QTest::keyClick(destined, Qt::Key_F10, Qt::ShiftModifier);
+            menu = menuShown();
+            QVERIFY(menu);
+            QCOMPARE(menu->pos(), destined->viewport()->mapToGlobal(destined->rowRect(0).bottomLeft()));
+            menu->actions().at(item)->trigger();
+            menu->close();
+            QTRY_COMPARE(catcher.texts.size(), 3 + item);
+            QCOMPARE(catcher.texts.last(), "Gone or changed since the search:\n" + copy);
+        }
+        QCOMPARE(opener.opened.size(), 2);
+        QCOMPARE(QGuiApplication::clipboard()->text(), original);
+        QCOMPARE(shown(), selected);
     }
 };
 

@@ -155,8 +155,8 @@ struct PlainSearch
 
     QString run(const QString &folder)
     {
-        QStringList names = QDir(folder).entryList(QDir::Files, QDir::NoSort);
-        std::sort(names.begin(), names.end());
+        QStringList names = QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::NoSort);
+        std::sort(names.begin(), names.end(), [](const QString &a, const QString &b) { return keyOf(a) < keyOf(b); });
         for (const QString &name : names) {
             const QString path = folder + QLatin1Char('/') + name;
             realPath.insert(path.toLower(), path);
@@ -173,6 +173,28 @@ struct PlainSearch
                 compare(*group);
         }
         return std::exchange(stop, false) ? QStringLiteral("Canceled!") : QStringLiteral("DONE!");
+    }
+
+    // A folder's files are met by name without extension, then by extension, byte by byte;
+    // leading dots start no extension, and ".tar.gz" and its kin are one.
+    static std::pair<QByteArray, QByteArray> keyOf(const QString &name)
+    {
+        const auto hasStem = [](QByteArrayView before) {
+            return std::any_of(before.begin(), before.end(), [](char c) { return c != '.'; });
+        };
+        QByteArray stem = QFile::encodeName(name);
+        QByteArray extension;
+        const qsizetype dot = stem.lastIndexOf('.');
+        if (dot >= 0 && hasStem(stem.first(dot))) {
+            extension = stem.sliced(dot);
+            stem.truncate(dot);
+            const QByteArrayList packed{".gz", ".xz", ".bz2", ".zst"};
+            if (packed.contains(extension.toLower()) && stem.toLower().endsWith(".tar") && hasStem(stem.chopped(4))) {
+                extension.prepend(stem.last(4));
+                stem.chop(4);
+            }
+        }
+        return {stem, extension};
     }
 
     static QString percent(qsizetype part, qsizetype whole)
@@ -329,10 +351,14 @@ private slots:
         const QString base = freshFolder();
         const QStringList folders = {base + QStringLiteral("/first"), base + QStringLiteral("/second")};
         QVERIFY(QDir().mkpath(folders[0]) && QDir().mkpath(folders[1]));
+        // Names whose order by stem differs from their byte order: a copy's name is its
+        // original's with something added before the extension.
+        const char *const copies[] = {"", " copy", "(1)", "-old"};
         for (qsizetype i = 0; i < firstPick.size(); ++i)
-            put(folders[0] + QStringLiteral("/f%1").arg(i, 3, 10, QLatin1Char('0')), contents[firstPick[i]]);
+            put(folders[0] + QStringLiteral("/f%1%2.dat").arg(i / 4, 3, 10, QLatin1Char('0')).arg(copies[i % 4]),
+                contents[firstPick[i]]);
         for (qsizetype i = 0; i < secondPick.size(); ++i)
-            put(folders[1] + QStringLiteral("/S%1").arg(i), contents[secondPick[i]]);
+            put(folders[1] + QStringLiteral("/S%1%2.tar.gz").arg(i / 2).arg(copies[i % 2 * 3]), contents[secondPick[i]]);
 
         PlainSearch whole;
         whole.run(folders[0]);

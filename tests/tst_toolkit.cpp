@@ -102,6 +102,35 @@ private slots:
         QCOMPARE(walk(QFileInfo(window.state().WorkFolder).path(), true), (std::pair<QStringList, QStringList>()));
     }
 
+    // Within a folder the copy a person calls the original comes first: a name that begins
+    // another name, up to its extension, comes before it.
+    void seekerOrder_data()
+    {
+        QTest::addColumn<QStringList>("names"); // in the order they must be reported
+        QTest::newRow("copy") << QStringList{"IMG_101.jpg", "IMG_101 copy.jpg"};
+        QTest::newRow("numbered") << QStringList{"installer.deb", "installer(1).deb", "installer(2).deb"};
+        QTest::newRow("numbered after a blank") << QStringList{"report.pdf", "report (1).pdf"};
+        QTest::newRow("dash") << QStringList{"letter.txt", "letter-old.txt"};
+        QTest::newRow("not ASCII")
+            << QStringList{QStringLiteral("Brief für Müller.txt"), QStringLiteral("Brief für Müller (Kopie).txt")};
+        QTest::newRow("one extension of two parts")
+            << QStringList{"Backup.TAR.GZ", "Backup.tar.xz", "Backup-old.tar.bz2", "Backup-old.tar.zst.1"};
+        QTest::newRow("stem, then extension") << QStringList{"B", "a", "a.jpg", "a.txt", "a b.jpg"};
+        QTest::newRow("dot files") << QStringList{".bashrc", ".bashrc.bak", ".profile"};
+    }
+    void seekerOrder()
+    {
+        QFETCH(QStringList, names);
+        TestDir dir;
+        QStringList expected;
+        // Made backwards, as a listing might well give them.
+        for (auto name = names.crbegin(); name != names.crend(); ++name)
+            dir.createFile(*name);
+        for (const QString &name : names)
+            expected << dir.path(name);
+        QCOMPARE(walk(dir.path(), false).first, expected);
+    }
+
     // A sub-folder swapped, after its parent was listed, for a link or another folder: not entered.
     void seekerSwappedFolder()
     {

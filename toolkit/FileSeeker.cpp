@@ -94,6 +94,42 @@ bool holdsScratchTag(int folder)
                        [](const QByteArray &line) { return line.startsWith('#') && line.toLower().contains("samelyn"); });
 }
 
+// Where a name's extension begins, or its length when it has none. Leading dots start no
+// extension (".bashrc" is all stem), and a compressed tar's two parts are one extension.
+qsizetype extensionAt(QByteArrayView name)
+{
+    qsizetype first = 0;
+    while (first < name.size() && name[first] == '.')
+        ++first;
+    const qsizetype dot = name.lastIndexOf('.');
+    if (dot < first)
+        return name.size();
+    const QByteArrayView last = name.sliced(dot);
+    const bool packed = last.compare(".gz", Qt::CaseInsensitive) == 0 || last.compare(".xz", Qt::CaseInsensitive) == 0
+        || last.compare(".bz2", Qt::CaseInsensitive) == 0 || last.compare(".zst", Qt::CaseInsensitive) == 0;
+    if (packed && dot - 4 >= first && name.sliced(dot - 4, 4).compare(".tar", Qt::CaseInsensitive) == 0)
+        return dot - 4;
+    return dot;
+}
+
+// The order a folder's files are reported in, and so which of equal copies is kept: the name
+// without its extension first, then the extension, each byte by byte. Plain byte order would
+// put "IMG_101 copy.jpg" before "IMG_101.jpg", as " ", "(" and "-" sort before ".".
+bool reportedBefore(const QByteArray &a, const QByteArray &b)
+{
+    const qsizetype stemA = extensionAt(a);
+    const qsizetype stemB = extensionAt(b);
+    const int stems = QByteArrayView(a).first(stemA).compare(QByteArrayView(b).first(stemB));
+    if (stems != 0)
+        return stems < 0;
+    return QByteArrayView(a).sliced(stemA) < QByteArrayView(b).sliced(stemB);
+}
+
+bool byteOrder(const QByteArray &a, const QByteArray &b)
+{
+    return a < b;
+}
+
 struct Identity
 {
     quint64 device = 0;
@@ -166,12 +202,12 @@ void FileSeeker::Search(int, int, int, int)
         text = QFile::decodeName(name);
         return QFile::encodeName(text) == name;
     };
-    const auto sortByName = [&](std::vector<Entry> &entries) {
+    const auto sortByName = [&](std::vector<Entry> &entries, bool (*before)(const QByteArray &, const QByteArray &)) {
         unsigned compared = 0;
         std::sort(entries.begin(), entries.end(), [&](const Entry &a, const Entry &b) {
             if ((++compared & 63) == 0)
                 pace();
-            return a.name < b.name;
+            return before(a.name, b.name);
         });
     };
 
@@ -239,7 +275,7 @@ void FileSeeker::Search(int, int, int, int)
         if (tagged && holdsScratchTag(fd.get()))
             return false;
 
-        sortByName(files);
+        sortByName(files, reportedBefore);
         // A longer name makes a path that no call of the system takes (the limit counts the
         // terminating zero): the walk lists such a file, but it could never be read by its path.
         const qsizetype longestName = PATH_MAX - 1 - QFile::encodeName(path).size();
@@ -258,7 +294,7 @@ void FileSeeker::Search(int, int, int, int)
         }
         if (folders.empty())
             return false;
-        sortByName(folders);
+        sortByName(folders, byteOrder);
         levels.push_back({std::move(fd), path, quint64(st.st_dev), std::move(folders), 0});
         return true;
     };

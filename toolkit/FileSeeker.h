@@ -39,8 +39,10 @@ public:
 
     // Only plain files are reported: symbolic links are neither reported nor followed,
     // FIFOs, sockets and devices are passed over, and pseudo file systems such as proc and
-    // sysfs are not entered. Names come in byte order, each folder's files before its
-    // sub-folders, so a folder always gives the same order. The numbers carry no meaning here.
+    // sysfs are not entered. A folder's files come first, by their names without extension and
+    // then by extension, byte by byte, so that "report.pdf" comes before "report (1).pdf";
+    // then its sub-folders, by name in byte order. A folder always gives the same order. The
+    // numbers carry no meaning here.
     //
     // Folders that hold copies kept for recovery (trash folders, snapshots) and folders
     // holding a cache directory tag that names Samelyn (as ScratchTag does) are neither

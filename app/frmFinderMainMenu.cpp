@@ -1,0 +1,163 @@
+// The menu on a list's line: open the file the line stands for, show it in its folder, or
+// copy its path. Every command acts on the very file the search found, never on the line's
+// lower-cased text, and changes no list and no selection.
+#include "frmFinderMain.h"
+
+#include "FileDescriptor.h"
+#include "LineListBox.h"
+#include "Messages.h"
+#include "Opener.h"
+
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QMimeDatabase>
+#include <QSet>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+namespace {
+
+// The file as the search found it, still under its path: reached without following a link,
+// a plain file, and the same one (device and inode). A file only named by a line the window
+// never wrote has no identity to match.
+bool stillFound(const DiskFile &file, struct stat &st)
+{
+    if (file.inode == PathStore::UnknownInode)
+        return false;
+    const FileDescriptor fd = openWithoutLinks(file.native, O_PATH | O_NOFOLLOW);
+    return fd.isValid() && ::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode) && quint64(st.st_dev) == file.device
+        && quint64(st.st_ino) == file.inode;
+}
+
+// Whether a desktop asked to open the file might run it instead of showing it: a launcher or
+// a Windows program whatever its mode; with an execute bit, a program or script by its name,
+// or a file of no known type. A photo on a card whose file system marks every file
+// executable still opens.
+bool mightRun(const QString &name, mode_t mode)
+{
+    const QList<QMimeType> types = QMimeDatabase().mimeTypesForFileName(name);
+    const auto any = [&types](std::initializer_list<const char *> kinds) {
+        return std::any_of(types.begin(), types.end(), [&kinds](const QMimeType &type) {
+            return std::any_of(kinds.begin(), kinds.end(),
+                               [&type](const char *kind) { return type.inherits(QLatin1String(kind)); });
+        });
+    };
+    // A Windows program has one name or the other, as the system's types have it.
+    if (any({"application/x-desktop", "application/x-ms-dos-executable", "application/x-msdownload",
+             "application/x-msi", "application/x-java-archive"}))
+        return true;
+    if ((mode & (S_IXUSR | S_IXGRP | S_IXOTH)) == 0)
+        return false;
+    // Scripts and AppImages are kinds of application/x-executable.
+    return types.isEmpty() || any({"application/x-executable", "application/x-sharedlib"});
+}
+
+// Text for a menu item: an ampersand in a name is no access key, a tab no shortcut column.
+QString itemText(QString text)
+{
+    return Messages::shownPath(std::move(text))
+        .replace(QLatin1Char('&'), QLatin1String("&&"))
+        .replace(QLatin1Char('\t'), QLatin1String("\\t"));
+}
+
+// Names that tell the files apart: the file names, or as many folders above them as it takes
+// (two copies often share their name).
+QStringList distinctNames(const std::vector<DiskFile> &files)
+{
+    std::vector<QStringList> parts;
+    for (const DiskFile &file : files)
+        parts.push_back(file.path().split(QLatin1Char('/')));
+    for (qsizetype depth = 1;; ++depth) {
+        QStringList names;
+        bool whole = false;
+        for (const QStringList &path : parts) {
+            names << path.mid(std::max<qsizetype>(0, path.size() - depth)).join(QLatin1Char('/'));
+            whole = whole || depth >= path.size();
+        }
+        if (whole || QSet<QString>(names.begin(), names.end()).size() == names.size())
+            return names;
+    }
+}
+
+} // namespace
+
+void frmFinderMain::lstFiles_ContextMenu(int row, const QPoint &where, bool byKeyboard)
+{
+    guarded([&] { showLineMenu(lstFiles, {m_state.Files.idAtRow(row)}, where, byKeyboard); });
+}
+
+void frmFinderMain::lstEqual_ContextMenu(int row, const QPoint &where, bool byKeyboard)
+{
+    guarded([&] {
+        const auto [outer, inner] = m_state.Equal.filesAt(row);
+        showLineMenu(lstEqual, {outer, inner}, where, byKeyboard);
+    });
+}
+
+void frmFinderMain::lstDestined_ContextMenu(int row, const QPoint &where, bool byKeyboard)
+{
+    guarded([&] { showLineMenu(lstDestined, {m_destinedShown.idAtRow(row)}, where, byKeyboard); });
+}
+
+void frmFinderMain::showLineMenu(LineListBox *list, const std::vector<PathStore::Id> &ids, const QPoint &where,
+                                 bool byKeyboard)
+{
+    // A pair whose two lines name one file (a folder searched twice) is one file here.
+    std::vector<DiskFile> files;
+    for (const PathStore::Id id : ids) {
+        if (files.empty() || files.front().native != m_state.Paths.native(id))
+            files.push_back(m_state.Paths.file(id));
+    }
+    const QStringList names = files.size() > 1 ? distinctNames(files) : QStringList{QString()};
+
+    // Not waited for: the window, and a search in it, go on while the menu is up.
+    auto *menu = new QMenu(list);
+    connect(menu, &QMenu::aboutToHide, menu, &QObject::deleteLater);
+    const std::pair<FileCommand, QString> commands[] = {
+        {FileCommand::Open, QStringLiteral("Open")},
+        {FileCommand::OpenFolder, QStringLiteral("Open Containing Folder")},
+        {FileCommand::CopyPath, QStringLiteral("Copy Path")}};
+    for (const auto &[command, caption] : commands) {
+        if (files.size() > 1 && !menu->isEmpty())
+            menu->addSeparator();
+        for (std::size_t i = 0; i < files.size(); ++i) {
+            const DiskFile &file = files[i];
+            struct stat st {};
+            if (command == FileCommand::Open
+                && mightRun(file.path().section(QLatin1Char('/'), -1), stillFound(file, st) ? st.st_mode : 0))
+                continue;
+            QString text = caption;
+            if (files.size() > 1)
+                text += (command == FileCommand::Open ? QStringLiteral(" ") : QStringLiteral(" of "))
+                    + itemText(names[qsizetype(i)]);
+            // Queued: a box the command shows runs an event loop, which may delete the closed
+            // menu while the menu is still handling the key or click that chose the item.
+            connect(
+                menu->addAction(text), &QAction::triggered, this,
+                [this, file, command = command] { guarded([&] { onLineFile(file, command); }); }, Qt::QueuedConnection);
+        }
+    }
+    menu->popup(where);
+    // From the keyboard the first item is ready at once, and a screen reader says it.
+    if (byKeyboard && !menu->actions().isEmpty())
+        menu->setActiveAction(menu->actions().constFirst());
+}
+
+void frmFinderMain::onLineFile(const DiskFile &file, FileCommand command)
+{
+    const QString path = file.path();
+    struct stat st {};
+    if (!stillFound(file, st)
+        || (command == FileCommand::Open && mightRun(path.section(QLatin1Char('/'), -1), st.st_mode))) {
+        showMessage(QStringLiteral("Gone or changed since the search:\n") + Messages::shownPath(path));
+        return;
+    }
+    if (command == FileCommand::CopyPath) {
+        QGuiApplication::clipboard()->setText(path);
+        return;
+    }
+    if (!Opener::open(command == FileCommand::Open ? Opener::Target::File : Opener::Target::ContainingFolder, path))
+        showMessage(QStringLiteral("Could not be opened:\n") + Messages::shownPath(path));
+}
