@@ -12,7 +12,10 @@ constexpr qint64 TellEveryMs = 1000;
 class StatusAccessible : public QAccessibleWidget, public QAccessibleValueInterface
 {
 public:
-    explicit StatusAccessible(StatusLabel *label) : QAccessibleWidget(label, QAccessible::ProgressBar) {}
+    explicit StatusAccessible(StatusLabel *label)
+        : QAccessibleWidget(label, label->showsProgress() ? QAccessible::ProgressBar : QAccessible::StaticText)
+    {
+    }
 
     QString text(QAccessible::Text t) const override
     {
@@ -23,7 +26,7 @@ public:
     void *interface_cast(QAccessible::InterfaceType type) override
     {
         if (type == QAccessible::ValueInterface)
-            return static_cast<QAccessibleValueInterface *>(this);
+            return label()->showsProgress() ? static_cast<QAccessibleValueInterface *>(this) : nullptr;
         return QAccessibleWidget::interface_cast(type);
     }
 
@@ -91,7 +94,7 @@ void StatusLabel::tellReader()
         QAccessibleEvent event(this, QAccessible::NameChanged);
         QAccessible::updateAccessibility(&event);
     }
-    if (valueChanged) {
+    if (valueChanged && m_showsProgress) {
         QAccessibleValueChangeEvent event(this, m_progress);
         QAccessible::updateAccessibility(&event);
     }

@@ -1,4 +1,4 @@
-// The search's status line: a label on screen, a progress bar to a screen reader.
+// The search's status lines: labels on screen; to a screen reader the first is a progress bar.
 #pragma once
 
 #include <QElapsedTimer>
@@ -6,12 +6,17 @@
 #include <QTimer>
 
 // A screen reader passes over a label's changing name, but speaks a progress bar's value now
-// and then by itself: so the label tells its percentage as a value too. Its name stays its text.
+// and then by itself: so the label tells its percentage as a value too, unless it shows no
+// progress. Its name stays its text.
 class StatusLabel : public QLabel
 {
     Q_OBJECT
 public:
     explicit StatusLabel(QWidget *parent = nullptr);
+
+    // A plain label to a screen reader; before it is first shown.
+    void setShowsProgress(bool shows) { m_showsProgress = shows; }
+    [[nodiscard]] bool showsProgress() const { return m_showsProgress; }
 
     // The text shown, and how far the current phase is, 0 to 100; 0 where it has no total
     // (the walk).
@@ -21,6 +26,7 @@ public:
 private:
     void tellReader();
 
+    bool m_showsProgress = true;
     int m_progress = 0;
     int m_toldProgress = 0;
     QString m_toldText;

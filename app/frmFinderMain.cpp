@@ -185,7 +185,7 @@ void frmFinderMain::showStatus()
 {
     // QLabel passes over a text it already shows, so an unchanged line costs no notice.
     lblStatus->setStatus(m_statusText, m_progress);
-    lblStatusB->setText(m_statusBText);
+    lblStatusB->setStatus(m_statusBText, 0);
 }
 
 void frmFinderMain::fileLinesAdded(int added)

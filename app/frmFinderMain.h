@@ -107,5 +107,5 @@ private:
     QLabel *Label4 = nullptr;
     LineListBox *lstDestined = nullptr;
     QPushButton *cmdKillDestined = nullptr;
-    QLabel *lblStatusB = nullptr;
+    StatusLabel *lblStatusB = nullptr;
 };

@@ -90,7 +90,8 @@ void frmFinderMain::buildLayout()
     lstDestined = place<LineListBox>(this, "lstDestined", twips(960, 4200, 5175, 1425));
     lstDestined->setSource(&m_destinedShown);
     cmdKillDestined = button(this, "cmdKillDestined", QStringLiteral("KILL"), twips(120, 4440, 735, 375));
-    lblStatusB = statusLine<QLabel>(this, "lblStatusB", twips(2640, 1200, 3495, 255));
+    lblStatusB = statusLine<StatusLabel>(this, "lblStatusB", twips(2640, 1200, 3495, 255));
+    lblStatusB->setShowsProgress(false);
 
     // What a screen reader says: each caption names the field beside it, and the buttons
     // whose captions are symbols get names that say what they do.
