@@ -44,7 +44,7 @@ void LineListBox::sourceInsertedAtTop(int added)
     // shows the top with no selected line in sight, where the newest lines come into view.
     // A selected line that slid away as it is read would also be lost to a screen reader,
     // which passes over lines not showing.
-    const int top = verticalScrollBar()->value() + m_scrollBy;
+    const int top = topRow();
     if (top > 0 || (m_current >= top && m_current < top + visibleRows()))
         m_scrollBy += added;
     m_addedAtTop += added;
@@ -93,13 +93,13 @@ int LineListBox::rowHeight() const
 
 int LineListBox::rowAt(int y) const
 {
-    const int row = verticalScrollBar()->value() + y / rowHeight();
+    const int row = topRow() + y / rowHeight();
     return (y >= 0 && row < count()) ? row : -1;
 }
 
 QRect LineListBox::rowRect(int row) const
 {
-    const int shown = row - verticalScrollBar()->value();
+    const int shown = row - topRow();
     if (row < 0 || row >= count() || shown < 0 || shown * rowHeight() >= viewport()->height())
         return {};
     return {0, shown * rowHeight(), viewport()->width(), rowHeight()};
@@ -146,9 +146,11 @@ void LineListBox::tellReader()
         }
         m_announced = m_current;
     } else if (m_notices & LinesChanged) {
-        // A list that fills is told of a few times a second, and once more when it stops:
-        // a screen reader that follows every line falls behind, and the keys with it.
-        const qint64 wait = m_linesTold.isValid() ? ReaderIntervalMs - m_linesTold.elapsed() : 0;
+        // A list that fills is told of once a second, one the user is not in every three
+        // seconds, and once more when it stops: a screen reader that follows every line falls
+        // behind, and the keys with it.
+        const qint64 every = hasFocus() ? ReaderIntervalMs : 3 * ReaderIntervalMs;
+        const qint64 wait = m_linesTold.isValid() ? every - m_linesTold.elapsed() : 0;
         if (wait > 0) {
             if (!m_readerLater.isActive())
                 m_readerLater.start(int(wait));
@@ -180,7 +182,7 @@ void LineListBox::paintEvent(QPaintEvent *)
 {
     QPainter painter(viewport());
     const int height = rowHeight();
-    const int first = verticalScrollBar()->value();
+    const int first = topRow();
     const int last = std::min(count(), first + viewport()->height() / height + 1);
     const QPalette &pal = palette();
     const auto group = hasFocus() ? QPalette::Active : QPalette::Inactive;

@@ -6,6 +6,7 @@
 #include "RepaintPacer.h"
 
 #include <QAbstractScrollArea>
+#include <QScrollBar>
 #include <QElapsedTimer>
 #include <QString>
 #include <QTimer>
@@ -74,6 +75,9 @@ private:
     void tellReader();
     void noteChange(unsigned notice);
     [[nodiscard]] int visibleRows() const;
+    // The first line in view, counting lines that arrived above it since it was laid out: a
+    // screen reader may ask where a line is before the view moves down with it.
+    [[nodiscard]] int topRow() const { return verticalScrollBar()->value() + m_scrollBy; }
     void ensureVisible(int row);
     void requestMenuAtCurrent();
 
