@@ -21,19 +21,26 @@ namespace {
 constexpr std::size_t CachedLines = 4096;
 
 // One line. It follows its line as lines are added at the top, and falls invalid when the
-// list is reset or its line is gone.
+// list is reset or its line is gone. Its row to a reader leaves out the lines above that the
+// reader has not been told of yet.
 class LineAccessible : public QAccessibleInterface, public QAccessibleTableCellInterface
 {
 public:
     LineAccessible(LineListBox *box, quint64 epoch, qint64 key) : m_box(box), m_epoch(epoch), m_key(key) {}
 
     [[nodiscard]] const LineListBox *box() const { return m_box; }
+    // Its row on screen, or -1 when it is gone.
     [[nodiscard]] int row() const
     {
         if (!m_box || m_box->epoch() != m_epoch)
             return -1;
         const qint64 row = m_key + m_box->addedAtTop();
         return row >= 0 && row < m_box->count() ? int(row) : -1;
+    }
+    [[nodiscard]] int readerRow() const
+    {
+        const int at = row();
+        return at >= 0 ? at - m_box->untold() : -1;
     }
 
     bool isValid() const override { return row() >= 0; }
@@ -58,7 +65,7 @@ public:
     QList<QAccessibleInterface *> columnHeaderCells() const override { return {}; }
     QList<QAccessibleInterface *> rowHeaderCells() const override { return {}; }
     int columnIndex() const override { return 0; }
-    int rowIndex() const override { return row(); }
+    int rowIndex() const override { return readerRow(); }
     int columnExtent() const override { return 1; }
     int rowExtent() const override { return 1; }
     QAccessibleInterface *table() const override { return parent(); }
@@ -115,18 +122,19 @@ public:
         return QAccessibleWidget::interface_cast(type);
     }
 
-    int childCount() const override { return box()->count(); }
+    // Rows here are a reader's rows: without the lines above it has not been told of yet.
+    int childCount() const override { return box()->count() - box()->untold(); }
 
     QAccessibleInterface *child(int index) const override
     {
         LineListBox *list = box();
-        if (index < 0 || index >= list->count())
+        if (index < 0 || index >= childCount())
             return nullptr;
         if (m_epoch != list->epoch()) {
             releaseLines();
             m_epoch = list->epoch();
         }
-        const qint64 key = index - list->addedAtTop();
+        const qint64 key = index + list->untold() - list->addedAtTop();
         if (const auto found = m_ids.find(key); found != m_ids.end())
             return QAccessible::accessibleInterface(found->second);
         const QAccessible::Id id = QAccessible::registerAccessibleInterface(new LineAccessible(list, m_epoch, key));
@@ -144,7 +152,7 @@ public:
     int indexOfChild(const QAccessibleInterface *child) const override
     {
         const auto *line = dynamic_cast<const LineAccessible *>(child);
-        return line && line->box() == box() ? line->row() : -1;
+        return line && line->box() == box() ? line->readerRow() : -1;
     }
 
     QAccessibleInterface *childAt(int x, int y) const override
@@ -152,13 +160,13 @@ public:
         const QPoint at = box()->viewport()->mapFromGlobal(QPoint(x, y));
         if (!box()->viewport()->rect().contains(at))
             return nullptr;
-        return child(box()->rowAt(at.y()));
+        return child(box()->rowAt(at.y()) - box()->untold());
     }
 
     QAccessibleInterface *focusChild() const override
     {
-        if (box()->hasFocus() && box()->currentRow() >= 0)
-            return child(box()->currentRow());
+        if (box()->hasFocus() && currentRow() >= 0)
+            return child(currentRow());
         return QAccessibleWidget::focusChild();
     }
 
@@ -166,10 +174,10 @@ public:
     QAccessibleInterface *caption() const override { return nullptr; }
     QAccessibleInterface *summary() const override { return nullptr; }
     QAccessibleInterface *cellAt(int row, int column) const override { return column == 0 ? child(row) : nullptr; }
-    int selectedCellCount() const override { return box()->currentRow() >= 0 ? 1 : 0; }
+    int selectedCellCount() const override { return currentRow() >= 0 ? 1 : 0; }
     QList<QAccessibleInterface *> selectedCells() const override
     {
-        if (QAccessibleInterface *line = child(box()->currentRow()))
+        if (QAccessibleInterface *line = child(currentRow()))
             return {line};
         return {};
     }
@@ -178,21 +186,21 @@ public:
     int selectedColumnCount() const override { return 0; }
     int selectedRowCount() const override { return selectedCellCount(); }
     int columnCount() const override { return 1; }
-    int rowCount() const override { return box()->count(); }
+    int rowCount() const override { return childCount(); }
     QList<int> selectedColumns() const override { return {}; }
     QList<int> selectedRows() const override
     {
-        if (box()->currentRow() >= 0)
-            return {box()->currentRow()};
+        if (currentRow() >= 0)
+            return {currentRow()};
         return {};
     }
     bool isColumnSelected(int) const override { return false; }
-    bool isRowSelected(int row) const override { return row >= 0 && row == box()->currentRow(); }
+    bool isRowSelected(int row) const override { return row >= 0 && row == currentRow(); }
     bool selectRow(int row) override
     {
-        if (row < 0 || row >= box()->count())
+        if (row < 0 || row >= childCount())
             return false;
-        box()->setCurrentRow(row);
+        box()->setCurrentRow(row + box()->untold());
         return true;
     }
     bool selectColumn(int) override { return false; }
@@ -208,6 +216,13 @@ public:
     void modelChange(QAccessibleTableModelChangeEvent *) override {}
 
 private:
+    // The selected line's row to a reader, or -1.
+    [[nodiscard]] int currentRow() const
+    {
+        const int row = box()->currentRow() - box()->untold();
+        return box()->currentRow() >= 0 && row >= 0 ? row : -1;
+    }
+
     void releaseLines() const
     {
         for (const auto &[key, id] : m_ids)

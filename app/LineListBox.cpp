@@ -32,6 +32,20 @@ LineListBox::LineListBox(QWidget *parent)
 
 LineListBox::~LineListBox() = default;
 
+namespace {
+bool s_readerAssumed = false;
+} // namespace
+
+void LineListBox::assumeReaderForTests(bool assumed)
+{
+    s_readerAssumed = assumed;
+}
+
+bool LineListBox::readerListens()
+{
+    return s_readerAssumed || QAccessible::isActive();
+}
+
 void LineListBox::setSource(const LineSource *source)
 {
     m_source = source ? source : &m_none;
@@ -48,6 +62,9 @@ void LineListBox::sourceInsertedAtTop(int added)
     if (top > 0 || (m_current >= top && m_current < top + visibleRows()))
         m_scrollBy += added;
     m_addedAtTop += added;
+    // Nobody to tell: nothing waits to be told.
+    if (!readerListens())
+        m_toldAtTop = m_addedAtTop;
     // The selection stays with its line, as the lines below it move down.
     if (m_current >= 0)
         m_current += added;
@@ -59,6 +76,7 @@ void LineListBox::sourceInsertedAtTop(int added)
 void LineListBox::sourceReset()
 {
     m_addedAtTop = 0;
+    m_toldAtTop = 0;
     m_scrollBy = 0;
     ++m_epoch;
     m_current = -1;
@@ -125,13 +143,17 @@ void LineListBox::refresh()
 void LineListBox::tellReader()
 {
     // Asking for an event's interface would make one: only when a reader listens.
-    if (!QAccessible::isActive()) {
+    if (!readerListens()) {
         m_notices = 0;
+        m_toldAtTop = m_addedAtTop;
         return;
     }
     // One notice at a time, the one the user caused first; the rest wait for the next turn.
     if (m_notices & SelectionMoved) {
         m_notices &= ~unsigned(SelectionMoved);
+        // The reader first learns of the lines above, so that the rows below name its lines.
+        if (untold() > 0)
+            tellLines();
         // The line left first, now that it reads unselected: the bridge tells each line's
         // own state, so a reader hears the old line go as well as the new one come.
         if (m_announced >= 0 && m_announced != m_current && m_announced < count()) {
@@ -155,17 +177,23 @@ void LineListBox::tellReader()
             if (!m_readerLater.isActive())
                 m_readerLater.start(int(wait));
         } else {
-            m_notices &= ~unsigned(LinesChanged);
-            m_linesTold.start();
-            if (count() > 0) {
-                QAccessibleEvent event(this, QAccessible::ObjectCreated);
-                event.setChild(0);
-                QAccessible::updateAccessibility(&event);
-            }
+            tellLines();
         }
     }
     if (m_notices & SelectionMoved)
         m_pacer.changed();
+}
+
+void LineListBox::tellLines()
+{
+    m_notices &= ~unsigned(LinesChanged);
+    m_linesTold.start();
+    m_toldAtTop = m_addedAtTop;
+    if (count() > 0) {
+        QAccessibleEvent event(this, QAccessible::ObjectCreated);
+        event.setChild(0);
+        QAccessible::updateAccessibility(&event);
+    }
 }
 
 void LineListBox::ensureVisible(int row)

@@ -42,6 +42,13 @@ public:
     // follows its line by this count. A new epoch begins with every reset.
     [[nodiscard]] qint64 addedAtTop() const { return m_addedAtTop; }
     [[nodiscard]] quint64 epoch() const { return m_epoch; }
+    // Lines at the top that a screen reader has not yet been told of. Until it is, it counts
+    // rows without them, so that a row it asks for between two notices stays the line it
+    // meant: row for the reader = row on screen - untold().
+    [[nodiscard]] int untold() const { return int(m_addedAtTop - m_toldAtTop); }
+    // Whether a screen reader listens; a test may say one does where the platform has none.
+    [[nodiscard]] static bool readerListens();
+    static void assumeReaderForTests(bool assumed);
 
 signals:
     // Also when the double-click falls below the last line: the window then shows the
@@ -73,6 +80,7 @@ private:
 
     void refresh();
     void tellReader();
+    void tellLines();
     void noteChange(unsigned notice);
     [[nodiscard]] int visibleRows() const;
     // The first line in view, counting lines that arrived above it since it was laid out: a
@@ -89,6 +97,7 @@ private:
     QElapsedTimer m_linesTold; // since a screen reader was last told of new lines
     QTimer m_readerLater;
     qint64 m_addedAtTop = 0;
+    qint64 m_toldAtTop = 0; // m_addedAtTop as a screen reader was last told it
     int m_scrollBy = 0; // lines added above the view since it was last laid out
     quint64 m_epoch = 0;
     unsigned m_notices = 0;

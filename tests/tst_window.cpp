@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QToolTip>
 
 #include <sys/stat.h>
@@ -224,6 +225,24 @@ private slots:
         QCOMPARE(list.line(list.currentRow()), QStringLiteral("102"));
         QCOMPARE(list.rowAt(list.rowRect(list.currentRow()).center().y()), list.currentRow());
         QCOMPARE(list.line(list.rowAt(1)), QStringLiteral("105"));
+
+        // A screen reader's rows stay the lines it was told of until it is told of more.
+        LineListBox::assumeReaderForTests(true);
+        const auto noReader = qScopeGuard([] { LineListBox::assumeReaderForTests(false); });
+        QAccessibleInterface *reader = QAccessible::queryAccessibleInterface(&list);
+        list.activateWindow();
+        list.setFocus();
+        QTRY_VERIFY(list.hasFocus());
+        QTest::qWait(1100);
+        arrive(1);
+        const int told = reader->childCount();
+        QCOMPARE(told, source.lines);
+        arrive(3);
+        QCOMPARE(reader->childCount(), told);
+        QCOMPARE(reader->child(0)->text(QAccessible::Name), QString::number(told));
+        QCOMPARE(reader->tableInterface()->selectedRows(), QList<int>{list.currentRow() - 3});
+        QTRY_COMPARE(reader->childCount(), told + 3);
+        QCOMPARE(reader->child(0)->text(QAccessible::Name), QString::number(told + 3));
     }
 
     // The scratch folder: private, one per window, gone on closing, and an error when it fails.
