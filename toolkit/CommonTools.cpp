@@ -1,4 +1,4 @@
-// Small services: folders, list membership, percentages, the busy notice, file contents.
+// Small services: folders, percentages, the busy notice, file names.
 #include "CommonTools.h"
 
 #include "ToolkitError.h"

@@ -193,20 +193,6 @@ QByteArray shortened(const QByteArray &name, QByteArray *extension)
     return stem;
 }
 
-QByteArray percentEncoded(const QByteArray &path)
-{
-    QByteArray encoded;
-    for (const char c : path) {
-        const uchar u = uchar(c);
-        if ((u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z') || (u >= '0' && u <= '9') || u == '/' || u == '-'
-            || u == '_' || u == '.' || u == '~')
-            encoded += c;
-        else
-            encoded += '%' + QByteArray::number(u, 16).rightJustified(2, '0').toUpper();
-    }
-    return encoded;
-}
-
 // Writes the record of a file in the trash; the name is taken only if nobody has it yet.
 // Returns 0, or errno with nothing left behind.
 int writeInfo(int info, const QByteArray &infoName, const QByteArray &text)
@@ -279,7 +265,7 @@ TrashedFile moveToTrash(int folder, const QByteArray &name, const QString &path,
     const QByteArray counterKey =
         QByteArray::number(quint64(filesStat.st_dev)) + ':' + QByteArray::number(quint64(filesStat.st_ino)) + '/'
         + stem + extension;
-    const QByteArray text = "[Trash Info]\nPath=" + percentEncoded(QFile::encodeName(path)) + "\nDeletionDate="
+    const QByteArray text = "[Trash Info]\nPath=" + QFile::encodeName(path).toPercentEncoding("/") + "\nDeletionDate="
         + QDateTime::currentDateTime().toString(Qt::ISODate).left(19).toLatin1() + '\n';
 
     // 0: the plain name is still to be tried. After a taken name the counter moves on in
