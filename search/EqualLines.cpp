@@ -1,9 +1,12 @@
 // Working out a line of the equal list from its number.
 #include "EqualLines.h"
 
-#include "SearchHost.h"
-
 #include <algorithm>
+
+namespace {
+// Between the two paths of an equal pair.
+const QString EqualSeparator = QStringLiteral(" <--> ");
+} // namespace
 
 int EqualLines::beginGroup(const std::vector<PathStore::Id> &files, const std::vector<int> &classes)
 {

@@ -11,8 +11,6 @@ struct RunAbandoned : std::exception
     const char *what() const noexcept override { return "the window was closed during a search"; }
 };
 
-inline const QString EqualSeparator = QStringLiteral(" <--> ");
-
 class SearchHost
 {
 public:
