@@ -6,7 +6,6 @@
 #include "TestDir.h"
 #include "ToolkitError.h"
 
-#include <QElapsedTimer>
 #include <QScopeGuard>
 
 #include <climits>
@@ -31,13 +30,11 @@ std::pair<QStringList, QStringList> walk(const QString &folder, bool includeSubF
     seeker.Folder = folder;
     seeker.Pattern = QStringLiteral("*.*");
     seeker.IncludeSubFolders = includeSubFolders;
-    seeker.FoundFile = [&](const QString &name, const QString &path) {
-        found.append(path + name);
-        QElapsedTimer waited; // lets the seeker's yield come due at its next step
-        for (waited.start(); yield && !waited.hasExpired(6);) {}
-    };
+    seeker.FoundFile = [&](const QString &name, const QString &path) { found.append(path + name); };
     seeker.SkippedEntry = [&skipped](const QString &path, bool, FileSeeker::Skip) { skipped.append(path); };
     seeker.Yield = [&] { if (yield) yield(found); };
+    if (yield)
+        seeker.YieldEveryMs = 0;
     seeker.Search(0, 0, 0, 0);
     return {found, skipped};
 }

@@ -59,8 +59,6 @@ bool FileSeeker::isPseudoFileSystem(int fd)
 
 namespace {
 
-constexpr qint64 YieldEveryMs = 5;
-
 // Folders of copies kept for recovery, by where they sit: a trash below any home (root may
 // search /home), the trash folders of other drives, and snapshots.
 bool isRecoveryFolder(const QByteArray &name, const QByteArray &parent, const QByteArray &grandParent)

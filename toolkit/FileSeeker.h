@@ -33,9 +33,11 @@ public:
     // with "/".
     std::function<void(const QString &path, bool isFolder, Skip why)> SkippedEntry;
 
-    // Lets pending window events run; called whenever 5 ms have passed since the last call,
-    // also while one large folder is read and sorted. What it throws ends the walk.
+    // Lets pending window events run; called whenever YieldEveryMs have passed since the last
+    // call, also while one large folder is read and sorted. What it throws ends the walk.
     std::function<void()> Yield;
+    // 0 yields at every step, as a test that watches each one wants.
+    qint64 YieldEveryMs = 5;
 
     // Only plain files are reported: symbolic links are neither reported nor followed,
     // FIFOs, sockets and devices are passed over, and pseudo file systems such as proc and
