@@ -4,6 +4,7 @@
 #include "FileSeeker.h"
 
 #include "FileDescriptor.h"
+#include "Trash.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -148,10 +149,9 @@ Identity identityOf(const struct stat &st)
 // The user's own trash, by identity: the data folder may be a link to another drive.
 Identity userTrash()
 {
-    const QByteArray dataHome = qgetenv("XDG_DATA_HOME");
-    const QByteArray base = dataHome.startsWith('/') ? dataHome : qgetenv("HOME") + "/.local/share";
+    const QByteArray base = Trash::dataHome();
     struct stat st {};
-    if (::stat((base + "/Trash").constData(), &st) != 0 || !S_ISDIR(st.st_mode))
+    if (base.isEmpty() || ::stat((base + "/Trash").constData(), &st) != 0 || !S_ISDIR(st.st_mode))
         return {};
     return identityOf(st);
 }

@@ -70,24 +70,10 @@ FileDescriptor ownFolder(int parent, const char *name, bool exactlyPrivate)
     return folder;
 }
 
-QByteArray dataHome()
-{
-    // A relative value is to be ignored, and would be taken from the current folder.
-    const QByteArray configured = qgetenv("XDG_DATA_HOME");
-    if (configured.startsWith('/'))
-        return configured;
-    QByteArray home = qgetenv("HOME");
-    if (!home.startsWith('/')) {
-        const passwd *user = ::getpwuid(::geteuid());
-        home = user && user->pw_dir ? QByteArray(user->pw_dir) : QByteArray();
-    }
-    return home.startsWith('/') ? home + "/.local/share" : QByteArray();
-}
-
 // The user's data folder, made when missing, as the base directory rules ask: parents 0700.
 FileDescriptor openDataHome()
 {
-    const QByteArray path = dataHome();
+    const QByteArray path = Trash::dataHome();
     if (path.isEmpty())
         stay(QStringLiteral("no home folder"));
     FileDescriptor folder(::open(path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -248,6 +234,20 @@ QHash<QByteArray, quint64> &nextCounters()
 }
 
 } // namespace
+
+QByteArray Trash::dataHome()
+{
+    // A relative value is to be ignored, and would be taken from the current folder.
+    const QByteArray configured = qgetenv("XDG_DATA_HOME");
+    if (configured.startsWith('/'))
+        return configured;
+    QByteArray home = qgetenv("HOME");
+    if (!home.startsWith('/')) {
+        const passwd *user = ::getpwuid(::geteuid());
+        home = user && user->pw_dir ? QByteArray(user->pw_dir) : QByteArray();
+    }
+    return home.startsWith('/') ? home + "/.local/share" : QByteArray();
+}
 
 namespace Trash {
 

@@ -18,6 +18,10 @@ struct TrashedFile
 
 namespace Trash {
 
+// The user's data folder, which holds the home trash: $XDG_DATA_HOME when it is absolute,
+// else ~/.local/share; empty when no home is known.
+[[nodiscard]] QByteArray dataHome();
+
 // Moves the entry `name` of the open folder `folder` into the trash of its drive, provided it
 // is still the file `device`/`inode`; `path` is its full path, kept in the trash's record of
 // it. Nothing is ever overwritten, and nothing is deleted: when the trash cannot take the
