@@ -3,6 +3,7 @@
 
 #include "CommonTools.h"
 #include "EventPump.h"
+#include "FileDescriptor.h"
 #include "FileSeeker.h"
 #include "SystemTools.h"
 #include "ToolkitError.h"
@@ -12,7 +13,6 @@
 #include <QFileInfo>
 
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -32,8 +32,7 @@ void tagScratchFolder(const QString &folder)
         ::close(dir);
     if (fd < 0 && dir >= 0 && error == EEXIST)
         return; // another window, or an earlier run, tagged it
-    const std::size_t size = std::strlen(FileSeeker::ScratchTag);
-    const bool written = fd >= 0 && ::write(fd, FileSeeker::ScratchTag, size) == ssize_t(size);
+    const bool written = fd >= 0 && writeAll(fd, QByteArray(FileSeeker::ScratchTag)) == 0;
     if (fd >= 0 && ::close(fd) == 0 && written)
         return;
     throw ToolkitError(QStringLiteral("Could not mark the folder for temporary files: ") + folder);

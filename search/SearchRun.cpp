@@ -42,7 +42,7 @@ QString quoted(const QString &path)
     return QLatin1Char('"') + Messages::shownPath(path) + QLatin1Char('"');
 }
 
-void writeAll(int folder, const QString &bucket, const QByteArray &lines)
+void appendToBucket(int folder, const QString &bucket, const QByteArray &lines)
 {
     // Bucket files only ever grow: a later search in the same window also meets the files
     // of earlier searches, and the older lines come first.
@@ -51,18 +51,10 @@ void writeAll(int folder, const QString &bucket, const QByteArray &lines)
     if (fd < 0)
         throw ToolkitError(QStringLiteral("Could not open ") + bucket + QStringLiteral(": ")
                            + ToolkitError::describeErrno(errno));
-    qsizetype written = 0;
-    while (written < lines.size()) {
-        const ssize_t n = ::write(fd, lines.constData() + written, size_t(lines.size() - written));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            const int error = errno;
-            ::close(fd);
-            throw ToolkitError(QStringLiteral("Could not write ") + bucket + QStringLiteral(": ")
-                               + ToolkitError::describeErrno(error));
-        }
-        written += n;
+    if (const int error = writeAll(fd, lines)) {
+        ::close(fd);
+        throw ToolkitError(QStringLiteral("Could not write ") + bucket + QStringLiteral(": ")
+                           + ToolkitError::describeErrno(error));
     }
     if (::close(fd) != 0)
         throw ToolkitError(QStringLiteral("Could not write ") + bucket + QStringLiteral(": ")
@@ -245,7 +237,7 @@ void SearchRun::writeBuckets()
             lines += m_state.Paths.loweredNative(files[i]);
             lines += "\r\n";
         }
-        writeAll(folder.get(), bucketName(size), lines);
+        appendToBucket(folder.get(), bucketName(size), lines);
         m_host.breathe();
     }
 }

@@ -88,3 +88,17 @@ bool forEachEntry(int folder, const std::function<bool(const dirent &entry)> &vi
     }
     return true;
 }
+
+int writeAll(int fd, const QByteArray &bytes)
+{
+    for (qsizetype done = 0; done < bytes.size();) {
+        const ssize_t written = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (written > 0)
+            done += written;
+        else if (written == 0)
+            return EIO;
+        else if (errno != EINTR)
+            return errno;
+    }
+    return 0;
+}

@@ -51,3 +51,7 @@ private:
 // The listing is a fresh one of its own (an overlay answers a cached folder's listing afresh),
 // and the folder's descriptor is left as it was. False when the folder cannot be listed.
 bool forEachEntry(int folder, const std::function<bool(const dirent &entry)> &visit);
+
+// Writes every byte of `bytes` to `fd`, again after an interruption. 0, or the errno of the
+// failure (EIO when the system took nothing and gave no reason).
+[[nodiscard]] int writeAll(int fd, const QByteArray &bytes);

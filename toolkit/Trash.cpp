@@ -186,20 +186,7 @@ int writeInfo(int info, const QByteArray &infoName, const QByteArray &text)
     const int fd = ::openat(info, infoName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0)
         return errno;
-    qsizetype done = 0;
-    int error = 0;
-    // Each round writes something or ends: a full disk gives ENOSPC, not zero bytes forever.
-    for (int round = 0; done < text.size() && round < 64; ++round) {
-        const ssize_t written = ::write(fd, text.constData() + done, size_t(text.size() - done));
-        if (written > 0)
-            done += written;
-        else if (written < 0 && errno != EINTR) {
-            error = errno;
-            break;
-        }
-    }
-    if (!error && done < text.size())
-        error = EIO;
+    int error = writeAll(fd, text);
     if (::close(fd) != 0 && !error)
         error = errno;
     if (error)
