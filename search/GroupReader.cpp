@@ -4,12 +4,6 @@
 #include <algorithm>
 #include <chrono>
 
-namespace {
-// How long the window's thread waits for a group before it serves the window again.
-// Short, so that a screen reader's questions, answered between the slices, wait little.
-constexpr auto WaitSlice = std::chrono::microseconds(500);
-} // namespace
-
 GroupReader::~GroupReader()
 {
     pause();
@@ -37,14 +31,15 @@ qsizetype GroupReader::queuedFiles() const
     return m_queuedFiles;
 }
 
-std::optional<GroupContent> GroupReader::take(const std::function<bool()> &keepWaiting)
+std::optional<GroupContent> GroupReader::take(const std::function<bool()> &keepWaiting,
+                                              std::chrono::microseconds slice)
 {
     for (;;) {
         {
             std::unique_lock lock(m_mutex);
             if (m_jobs.empty())
                 return std::nullopt;
-            if (m_jobs.front().done || m_done.wait_for(lock, WaitSlice, [this] { return m_jobs.front().done; })) {
+            if (m_jobs.front().done || m_done.wait_for(lock, slice, [this] { return m_jobs.front().done; })) {
                 Job job = std::move(m_jobs.front());
                 m_jobs.pop_front();
                 m_queuedFiles -= qsizetype(job.files->size());

@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <deque>
 #include <exception>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -33,9 +34,10 @@ public:
     [[nodiscard]] qsizetype queuedFiles() const;
 
     // The oldest queued group, once read, and off the queue. While it is being read,
-    // `keepWaiting` is asked every couple of milliseconds; when it says no, the reader gives up
+    // `keepWaiting` is asked every `slice`; when it says no, the reader gives up
     // every queued group and gives nothing. What the thread threw is thrown here.
-    [[nodiscard]] std::optional<GroupContent> take(const std::function<bool()> &keepWaiting);
+    [[nodiscard]] std::optional<GroupContent> take(const std::function<bool()> &keepWaiting,
+                                                   std::chrono::microseconds slice = std::chrono::milliseconds(2));
 
     // Abandons the reads under way and joins the threads, as before a modal box: the run is
     // not to go on behind it. Queued groups stay queued and are read when one is next taken.

@@ -509,11 +509,13 @@ void SearchRun::compareGroup(bool queued)
     if (queued || !m_state.StopRequested) {
         if (!queued)
             (void)queueForReading(m_state.PathList.ids(), m_groupSize);
+        // A screen reader's questions are answered between the slices: shorter ones for it.
+        const auto slice = EventPump::readerListens() ? std::chrono::microseconds(500) : std::chrono::milliseconds(2);
         content = m_reader->take([this] {
             if (!m_state.StopRequested)
                 serve();
             return !m_state.StopRequested;
-        });
+        }, slice);
     }
     if (!content) {
         // Stopped before the group was read: it ends as a stop served during the load of its

@@ -28,7 +28,7 @@ struct State
 
 qint64 interval()
 {
-    return QAccessible::isActive() ? ReaderIntervalNs : IntervalNs;
+    return EventPump::readerListens() ? ReaderIntervalNs : IntervalNs;
 }
 
 State &state()
@@ -82,6 +82,11 @@ void yield()
         const auto hook = s.hook;
         hook();
     }
+}
+
+bool readerListens()
+{
+    return QAccessible::isActive();
 }
 
 void breathe()

@@ -25,6 +25,10 @@ void passPoints(quint32 points);
 // Runs the event loop when due, for work between the points where a search yields.
 void breathe();
 
+// Whether a screen reader listens: the loop then runs more often, as it asks a dozen
+// questions to present one change and each is answered only when the loop runs.
+[[nodiscard]] bool readerListens();
+
 // What a benchmark or a test wants to know about the event loop since the last reset.
 struct Stats
 {
