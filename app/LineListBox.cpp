@@ -2,6 +2,7 @@
 // after an insertion, which a search of hundreds of millions of lines cannot afford.
 #include "LineListBox.h"
 
+#include "EventPump.h"
 #include "LineListAccessible.h"
 
 #include <QAccessible>
@@ -43,7 +44,7 @@ void LineListBox::assumeReaderForTests(bool assumed)
 
 bool LineListBox::readerListens()
 {
-    return s_readerAssumed || QAccessible::isActive();
+    return s_readerAssumed || EventPump::readerListens();
 }
 
 void LineListBox::setSource(const LineSource *source)

@@ -1,6 +1,8 @@
 // The status line's progress, as a screen reader reads it.
 #include "StatusLabel.h"
 
+#include "EventPump.h"
+
 #include <QAccessible>
 #include <QAccessibleValueInterface>
 #include <QAccessibleWidget>
@@ -88,7 +90,7 @@ void StatusLabel::tellReader()
     m_toldText = text();
     m_toldProgress = m_progress;
     // Asking for an event's interface would make one: only when a reader listens.
-    if (!QAccessible::isActive())
+    if (!EventPump::readerListens())
         return;
     if (nameChanged) {
         QAccessibleEvent event(this, QAccessible::NameChanged);
