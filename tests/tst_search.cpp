@@ -3,6 +3,7 @@
 
 #include "EventPump.h"
 #include "GroupContent.h"
+#include "SearchRun.h"
 #include "SystemTools.h"
 #include "TestDir.h"
 #include "WindowDriver.h"
@@ -141,6 +142,38 @@ struct Finder
     MessageCatcher messages;
 };
 
+// The run's side of the window, told as a list of what it was asked to do: each status text
+// as it changed, each box, and when the run took and gave back the buttons.
+struct RecordingHost : SearchHost
+{
+    QString folder;
+    QString status, statusB;
+    QStringList told;
+
+    QString folderText() const override { return folder; }
+    bool subFoldersTicked() const override { return false; }
+    void enterRunning() override { told << QStringLiteral("running"); }
+    void leaveRunning() override { told << QStringLiteral("idle"); }
+    QString statusText() const override { return status; }
+    void setStatus(const QString &text) override
+    {
+        if (std::exchange(status, text) != text)
+            told << text;
+    }
+    void setStatusB(const QString &text) override
+    {
+        if (std::exchange(statusB, text) != text)
+            told << QStringLiteral("B: ") + text;
+    }
+    void setProgress(int) override {}
+    void fileLinesAdded(int) override {}
+    void equalLinesAdded(int) override {}
+    void showDestined() override {}
+    void showMessage(const QString &text) override { told << QStringLiteral("box: ") + text; }
+    void yield() override { QCoreApplication::processEvents(); }
+    void breathe() override {}
+};
+
 // The search as first drawn up, with nothing made fast: whole files read with QFile, lists
 // searched from the front. The window must reach exactly its results.
 struct PlainSearch
@@ -268,6 +301,32 @@ private slots:
         QVERIFY(QFile::link(pair(), m_root + QStringLiteral("/alias")));
     }
 
+    // The run alone, without a window: every status text it shows, with its numbers, in order.
+    // An empty folder, searched first, is listed and nothing more.
+    void runWithoutWindow()
+    {
+        SearchState state;
+        state.WorkFolder = m_tree.createDir(QStringLiteral("work%1").arg(++m_cases));
+        RecordingHost host;
+        ScopedHook everyYield([] {}); // the run then publishes at every point, not when due
+        host.folder = m_tree.createDir(QStringLiteral("empty"));
+        SearchRun(state, host).run();
+        QCOMPARE(host.told, (QStringList{"running", "Searching for files...", "box: DONE!", "idle"}));
+        QCOMPARE(state.DestinedFiles.count(), 0);
+
+        host.told.clear();
+        host.status.clear();
+        host.folder = pair();
+        SearchRun(state, host).run();
+        QCOMPARE(host.told, (QStringList{"running", "Searching for files...", "Reading file 1 of 3 (33%)...",
+                                         "Reading file 2 of 3 (67%)...", "Reading file 3 of 3 (100%)...",
+                                         "Comparing group 1 of 2 (50%)...", "B: File loaded into memory: (50%) a",
+                                         "B: File loaded into memory: (50%) b", "B: File loaded into memory: (100%) b",
+                                         "B: File loaded into memory: (100%) a", "Comparing group 2 of 2 (100%)...",
+                                         "B: ", "box: DONE!", "idle"}));
+        QCOMPARE(textsOf(state.DestinedFiles), linesOf(pair(), "b"));
+    }
+
     void repeatedSearch_data()
     {
         QTest::addColumn<QString>("again");
@@ -292,7 +351,6 @@ private slots:
         QCOMPARE(f.lines("lstEqual"), linesOf(pair(), "cc cc ba bb ba ab ab aa bb ba ba ab aa ab ba ab"));
         QCOMPARE(f.destined(), linesOf(pair(), "b"));
         QCOMPARE(destinedPairs(f.state()), QStringList{pair() + "/b | " + pair() + "/a"});
-        QCOMPARE(f.state().LoadCount, 4u + 16u + 4u);
     }
 
     // Reading starts before the workspace is listed, in the order it will list the groups; a
@@ -484,7 +542,6 @@ private slots:
         Finder f;
         QCOMPARE(f.search(folder), QStringList{"DONE!"});
         QCOMPARE(f.lines("lstEqual"), linesOf(folder, "gg gg fc cf"));
-        QCOMPARE(f.state().LoadCount, 9u + 4u);
         // G and g both stay: no name of the pair names the other file.
         QCOMPARE(destinedPairs(f.state()), QStringList{folder + "/f | " + folder + "/C"});
         QCOMPARE(f.destined(), linesOf(folder, "f"));
@@ -657,8 +714,9 @@ private slots:
     }
 
     // A stop or a close lets go of a group at once, however long its reading would take: before
-    // its files are read, or while they are. The group then shows its first file only, as when
-    // the stop comes during that file's load, and no descriptor or thread outlives the run.
+    // its files are read, or while they are. A stop while files are listed or sorted by size
+    // waits for the first group. The group then shows its first file only, as when the stop
+    // comes during that file's load, and no descriptor or thread outlives the run.
     // Nothing is read behind a box either: the reading starts again once it is answered.
     void stoppingLetsGo_data()
     {
@@ -666,6 +724,7 @@ private slots:
         QTest::addColumn<int>("afterMs");
         QTest::addColumn<char>("act"); // s: stop, c: close, b: a box
         QTest::addColumn<int>("megabytes"); // of each of the four files
+        QTest::newRow("stop while files are listed") << "Searching for files" << 0 << 's' << 4096;
         QTest::newRow("stop while buckets are written") << "Reading file" << 0 << 's' << 4096;
         QTest::newRow("stop while the group is read") << "Comparing group" << 150 << 's' << 4096;
         QTest::newRow("close while the group is read") << "Comparing group" << 150 << 'c' << 4096;
