@@ -40,9 +40,9 @@ struct Reached
 Reached reach(const QByteArray &native, bool open)
 {
     Reached r;
-    const qsizetype slash = native.lastIndexOf('/');
-    r.name = native.mid(slash + 1);
-    r.folder = openWithoutLinks(slash <= 0 ? QByteArray("/") : native.left(slash), O_PATH | O_DIRECTORY);
+    FolderAndName at = openFolderOf(native);
+    r.folder = std::move(at.folder);
+    r.name = std::move(at.name);
     if (!r.folder.isValid() || r.name.isEmpty()
         || ::fstatat(r.folder.get(), r.name.constData(), &r.st, AT_SYMLINK_NOFOLLOW) != 0) {
         r.error = r.name.isEmpty() ? ENOENT : errno;

@@ -21,7 +21,6 @@
 #include <cmath>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -46,19 +45,14 @@ void appendToBucket(int folder, const QString &bucket, const QByteArray &lines)
 {
     // Bucket files only ever grow: a later search in the same window also meets the files
     // of earlier searches, and the older lines come first.
-    const int fd = ::openat(folder, QFile::encodeName(bucket).constData(),
-                            O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0)
+    FileDescriptor fd(::openat(folder, QFile::encodeName(bucket).constData(),
+                               O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+    if (!fd.isValid())
         throw ToolkitError(QStringLiteral("Could not open ") + bucket + QStringLiteral(": ")
                            + ToolkitError::describeErrno(errno));
-    if (const int error = writeAll(fd, lines)) {
-        ::close(fd);
+    if (const int error = writeAllAndClose(std::move(fd), lines))
         throw ToolkitError(QStringLiteral("Could not write ") + bucket + QStringLiteral(": ")
                            + ToolkitError::describeErrno(error));
-    }
-    if (::close(fd) != 0)
-        throw ToolkitError(QStringLiteral("Could not write ") + bucket + QStringLiteral(": ")
-                           + ToolkitError::describeErrno(errno));
 }
 
 } // namespace

@@ -77,13 +77,12 @@ bool isRecoveryFolder(const QByteArray &name, const QByteArray &parent, const QB
 // ours are passed over, since another's may be all a user has of a file.
 bool holdsScratchTag(int folder)
 {
-    const int fd = ::openat(folder, FileSeeker::ScratchTagName, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
+    const FileDescriptor fd(::openat(folder, FileSeeker::ScratchTagName, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (!fd.isValid())
         return false;
     char buffer[512];
     struct stat st {};
-    const ssize_t got = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? ::read(fd, buffer, sizeof buffer) : -1;
-    ::close(fd);
+    const ssize_t got = ::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode) ? ::read(fd.get(), buffer, sizeof buffer) : -1;
     const QByteArray text = got > 0 ? QByteArray(buffer, got) : QByteArray();
     const QByteArray signature = QByteArray(FileSeeker::ScratchTag).left(43);
     if (!text.startsWith(signature))

@@ -89,18 +89,15 @@ QString SystemTools::GetUniqueName()
 
 void SystemTools::DeleteFile(const QString &path)
 {
-    const QByteArray native = QFile::encodeName(path);
-    const qsizetype slash = native.lastIndexOf('/');
-    const FileDescriptor folder = openWithoutLinks(slash <= 0 ? QByteArray("/") : native.left(slash), O_PATH | O_DIRECTORY);
-    const QByteArray name = native.mid(slash + 1);
+    const FolderAndName at = openFolderOf(QFile::encodeName(path));
     struct stat st {};
-    if (!folder.isValid() || ::fstatat(folder.get(), name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (!at.folder.isValid() || ::fstatat(at.folder.get(), at.name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
         if (errno == ENOENT)
             return;
         throw ToolkitError(QStringLiteral("could not be moved to the trash: ") + ToolkitError::describeErrno(errno));
     }
     try {
-        [[maybe_unused]] const TrashedFile trashed = DeleteFile(folder.get(), name, path, st.st_dev, st.st_ino);
+        [[maybe_unused]] const TrashedFile trashed = DeleteFile(at.folder.get(), at.name, path, st.st_dev, st.st_ino);
     } catch (const ToolkitError &error) {
         if (error.kind() != ToolkitError::Kind::NotFound)
             throw;
@@ -137,12 +134,7 @@ bool emptyFolder(int folder)
 void SystemTools::DeleteFolder(const QString &path)
 {
     // The folder itself is opened without following a link: given a link, nothing is emptied.
-    const QByteArray native = QFile::encodeName(path);
-    const qsizetype slash = native.lastIndexOf('/');
-    const QByteArray name = native.mid(slash + 1);
-    const FileDescriptor parent = slash < 0 ? FileDescriptor()
-                                            : openWithoutLinks(slash == 0 ? QByteArray("/") : native.left(slash),
-                                                               O_PATH | O_DIRECTORY);
+    const auto [parent, name] = openFolderOf(QFile::encodeName(path));
     const FileDescriptor folder = parent.isValid() && !name.isEmpty() && name != "." && name != ".."
         ? FileDescriptor(::openat(parent.get(), name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC))
         : FileDescriptor();

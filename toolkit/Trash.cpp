@@ -183,12 +183,10 @@ QByteArray shortened(const QByteArray &name, QByteArray *extension)
 // Returns 0, or errno with nothing left behind.
 int writeInfo(int info, const QByteArray &infoName, const QByteArray &text)
 {
-    const int fd = ::openat(info, infoName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0)
+    FileDescriptor fd(::openat(info, infoName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!fd.isValid())
         return errno;
-    int error = writeAll(fd, text);
-    if (::close(fd) != 0 && !error)
-        error = errno;
+    const int error = writeAllAndClose(std::move(fd), text);
     if (error)
         ::unlinkat(info, infoName.constData(), 0);
     return error;
