@@ -35,6 +35,8 @@ struct Reached
     FileDescriptor file;
     struct stat st {};
     int error = 0; // errno of the first step that failed
+
+    [[nodiscard]] FileId id() const { return FileId::of(st); }
 };
 
 Reached reach(const QByteArray &native, bool open)
@@ -57,14 +59,9 @@ Reached reach(const QByteArray &native, bool open)
     return r;
 }
 
-bool sameFile(const struct stat &a, const struct stat &b)
-{
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
 bool unchanged(const struct stat &before, const struct stat &now)
 {
-    return sameFile(before, now) && before.st_size == now.st_size && before.st_mtim.tv_sec == now.st_mtim.tv_sec
+    return FileId::of(before) == FileId::of(now) && before.st_size == now.st_size && before.st_mtim.tv_sec == now.st_mtim.tv_sec
         && before.st_mtim.tv_nsec == now.st_mtim.tv_nsec;
 }
 
@@ -131,8 +128,7 @@ DeleteResult removeSurplusCopy(const DiskFile &proposedFile, const DiskFile &kep
     if (proposed.error == ENOENT)
         return {DeleteOutcome::AlreadyGone, {}};
     if (proposed.error == ELOOP || proposed.error == ENOTDIR
-        || (!proposed.error && (!S_ISREG(proposed.st.st_mode) || quint64(proposed.st.st_dev) != proposedFile.device
-                                || quint64(proposed.st.st_ino) != proposedFile.inode)))
+        || (!proposed.error && (!S_ISREG(proposed.st.st_mode) || proposed.id() != proposedFile.id)))
         return stays(QStringLiteral("changed since the search"));
     if (proposed.error)
         return stays(QStringLiteral("cannot be checked: ") + ToolkitError::describeErrno(proposed.error));
@@ -149,11 +145,11 @@ DeleteResult removeSurplusCopy(const DiskFile &proposedFile, const DiskFile &kep
         return stays(QStringLiteral("kept copy is no longer a plain file"));
     if (kept.error)
         return stays(QStringLiteral("kept copy cannot be checked: ") + ToolkitError::describeErrno(kept.error));
-    if (sameFile(kept.st, proposed.st))
+    if (kept.id() == proposed.id())
         return stays(QStringLiteral("kept copy is the same file"));
     // An overlay's merged view and its lower folder show one file under two devices, with the
     // same inode number: moving one takes the other with it.
-    if (kept.st.st_dev != proposed.st.st_dev && kept.st.st_ino == proposed.st.st_ino
+    if (kept.id().device != proposed.id().device && kept.id().inode == proposed.id().inode
         && (onOverlay(kept.file.get()) || onOverlay(proposed.file.get())))
         return stays(QStringLiteral("kept copy may be the same file, seen through an overlay"));
     if (kept.st.st_size != proposed.st.st_size)
@@ -167,7 +163,7 @@ DeleteResult removeSurplusCopy(const DiskFile &proposedFile, const DiskFile &kep
     TrashedFile trashed;
     try {
         trashed = SystemTools::instance().DeleteFile(proposed.folder.get(), proposed.name, proposedFile.path(),
-                                                     proposed.st.st_dev, proposed.st.st_ino);
+                                                     proposed.id());
     } catch (const ToolkitError &error) {
         if (error.kind() == ToolkitError::Kind::NotFound)
             return {DeleteOutcome::AlreadyGone, {}};

@@ -192,7 +192,7 @@ void SearchRun::ImageSeek_FoundFile(const QString &FileName, const QString &Path
     }
     // Kept as found; the lower-cased text is made from it wherever it is shown or written.
     const FileSeeker::Found &found = m_state.ImageSeek->found();
-    m_state.PathList.append(m_state.Paths.add(QFile::encodeName(full), found.device, found.inode));
+    m_state.PathList.append(m_state.Paths.add(QFile::encodeName(full), found.id));
     m_state.SizeList.push_back(found.size);
 }
 
@@ -395,7 +395,7 @@ SearchRun::Bucket SearchRun::readBucket(const QString &bucketFile)
             && m_state.Paths.isLoweredNative((*known)[line], text))
             bucket.files.push_back((*known)[line]);
         else
-            bucket.files.push_back(m_state.Paths.add(text, 0, PathStore::UnknownInode));
+            bucket.files.push_back(m_state.Paths.add(text, FileId()));
         if ((line & 1023) == 1023)
             m_host.breathe();
     }
@@ -567,7 +567,7 @@ void SearchRun::takeStanding()
     s.idOf.resize(std::size_t(n));
     s.classOf.assign(std::size_t(n), -1);
     QHash<QByteArray, int> texts;
-    QHash<Identity, int> identities;
+    QHash<FileId, int> identities;
     for (int p = 0; p < n; ++p) {
         const PathStore::Id id = ids[std::size_t(p)];
         QByteArray text = store.loweredNative(id);
@@ -578,7 +578,7 @@ void SearchRun::takeStanding()
         }
         s.textOf[std::size_t(p)] = *known;
         // A line whose file was never seen has no identity to share.
-        const Identity identity{store.device(id), store.inode(id)};
+        const FileId identity = store.fileId(id);
         s.idOf[std::size_t(p)] = !store.isKnown(id)
             ? n + p
             : int(*identities.insert(identity, identities.value(identity, int(identities.size()))));
@@ -616,7 +616,7 @@ void SearchRun::makeReference(int j)
     m_standing.referenceId[std::size_t(m_standing.idOf[std::size_t(j)])] = 1;
     m_referenceTexts.insert(m_standing.textKeys[t]);
     if (store.isKnown(outer))
-        m_referenceIds.insert({store.device(outer), store.inode(outer)});
+        m_referenceIds.insert(store.fileId(outer));
 }
 
 void SearchRun::consider(int k, int j)
@@ -635,7 +635,7 @@ void SearchRun::consider(int k, int j)
     m_state.DestinedFiles.append(inner);
     m_state.DestinedPairs.push_back({inner, m_state.PathList.idAt(j + 1)});
     if (store.isKnown(inner))
-        m_destinedIds.insert({store.device(inner), store.inode(inner)});
+        m_destinedIds.insert(store.fileId(inner));
 }
 
 // The loads from `k` on that come before the event loop could next be due have no effect but

@@ -6,7 +6,6 @@
 #include "PathStore.h"
 
 #include <QHash>
-#include <QPair>
 #include <QSet>
 #include <QString>
 #include <QStringList>
@@ -52,7 +51,6 @@ public:
     bool ReadIntoMemory(int index, int No, int Total);
 
 private:
-    using Identity = QPair<quint64, quint64>;
     // Files and folders left out, told apart by why: the reading, the open-file limit, or
     // (ByName) a name or path the run cannot take, for a reason given with it.
     enum class LeftOut { Unreadable, Folder, NoDescriptor, FileByName, FolderByName };
@@ -120,7 +118,7 @@ private:
     // What the run has made a reference or proposed, by lower-cased text and by identity: a
     // file that is the same file as a kept copy is that copy, whatever its name.
     QSet<QByteArray> m_referenceTexts, m_destinedTexts;
-    QSet<Identity> m_referenceIds, m_destinedIds;
+    QSet<FileId> m_referenceIds, m_destinedIds;
 
     // The status lines' texts are made only when they will be shown.
     enum class Status { Unchanged, Reading, Comparing };

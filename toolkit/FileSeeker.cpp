@@ -128,31 +128,14 @@ bool byteOrder(const QByteArray &a, const QByteArray &b)
     return a < b;
 }
 
-struct Identity
-{
-    quint64 device = 0;
-    quint64 inode = 0;
-    bool operator==(const Identity &) const = default;
-};
-
-size_t qHash(const Identity &id, size_t seed = 0)
-{
-    return qHashMulti(seed, id.device, id.inode);
-}
-
-Identity identityOf(const struct stat &st)
-{
-    return {quint64(st.st_dev), quint64(st.st_ino)};
-}
-
 // The user's own trash, by identity: the data folder may be a link to another drive.
-Identity userTrash()
+FileId userTrash()
 {
     const QByteArray base = Trash::dataHome();
     struct stat st {};
     if (base.isEmpty() || ::stat((base + "/Trash").constData(), &st) != 0 || !S_ISDIR(st.st_mode))
         return {};
-    return identityOf(st);
+    return FileId::of(st);
 }
 
 struct Entry
@@ -208,13 +191,13 @@ void FileSeeker::Search(int, int, int, int)
         });
     };
 
-    const Identity trash = userTrash();
-    QSet<Identity> visited; // a bind mount can bring a folder back below itself
+    const FileId trash = userTrash();
+    QSet<FileId> visited; // a bind mount can bring a folder back below itself
 
     // The names from the top of the file system down to the folder being walked, after two
     // empty ones, so that every folder has a parent and grandparent name to be judged by.
     std::vector<QByteArray> chain{QByteArray(), QByteArray()};
-    const auto keptForRecovery = [&](const QByteArray &name, const Identity &id) {
+    const auto keptForRecovery = [&](const QByteArray &name, const FileId &id) {
         return (trash.inode != 0 && id == trash) || isRecoveryFolder(name, chain.back(), chain[chain.size() - 2]);
     };
 
@@ -230,7 +213,7 @@ void FileSeeker::Search(int, int, int, int)
                 return;
             above += '/' + name;
             struct stat st {};
-            if (::stat(above.constData(), &st) == 0 && keptForRecovery(name, identityOf(st)))
+            if (::stat(above.constData(), &st) == 0 && keptForRecovery(name, FileId::of(st)))
                 return;
             chain.push_back(name);
         }
@@ -240,7 +223,7 @@ void FileSeeker::Search(int, int, int, int)
     // Lists a folder just opened, reports its files, and keeps it open while its sub-folders
     // remain to be walked.
     const auto walkFolder = [&](FileDescriptor fd, const QString &path, const struct stat &st, bool newDevice) {
-        const Identity id = identityOf(st);
+        const FileId id = FileId::of(st);
         if (visited.contains(id) || (newDevice && isPseudoFileSystem(fd.get())))
             return false;
         visited.insert(id);
@@ -256,7 +239,7 @@ void FileSeeker::Search(int, int, int, int)
             struct stat est {};
             if (::fstatat(fd.get(), e.d_name, &est, AT_SYMLINK_NOFOLLOW) != 0)
                 return true;
-            const Found found{qint64(est.st_size), quint64(est.st_dev), quint64(est.st_ino)};
+            const Found found{qint64(est.st_size), FileId::of(est)};
             if (S_ISREG(est.st_mode)) {
                 tagged = tagged || std::strcmp(e.d_name, ScratchTagName) == 0;
                 files.push_back({QByteArray(e.d_name), found});
@@ -320,7 +303,7 @@ void FileSeeker::Search(int, int, int, int)
         QString name;
         const bool named = decoded(sub.name, name);
         const QString path = top.path + name + QLatin1Char('/');
-        const Identity listed{sub.found.device, sub.found.inode};
+        const FileId listed = sub.found.id;
         if (!named) {
             skipped(path, true, Skip::NameNotUtf8);
             continue;
@@ -336,7 +319,7 @@ void FileSeeker::Search(int, int, int, int)
         // folder the listing saw: a link or another folder put in its place is not entered.
         FileDescriptor fd(::openat(top.fd.get(), sub.name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         struct stat st {};
-        if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || identityOf(st) != listed) {
+        if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || FileId::of(st) != listed) {
             if (fd.get() >= 0 || errno != ENOENT) // one that is gone is no longer there to take
                 skipped(path, true);
             continue;

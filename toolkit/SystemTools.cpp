@@ -97,17 +97,16 @@ void SystemTools::DeleteFile(const QString &path)
         throw ToolkitError(QStringLiteral("could not be moved to the trash: ") + ToolkitError::describeErrno(errno));
     }
     try {
-        [[maybe_unused]] const TrashedFile trashed = DeleteFile(at.folder.get(), at.name, path, st.st_dev, st.st_ino);
+        [[maybe_unused]] const TrashedFile trashed = DeleteFile(at.folder.get(), at.name, path, FileId::of(st));
     } catch (const ToolkitError &error) {
         if (error.kind() != ToolkitError::Kind::NotFound)
             throw;
     }
 }
 
-TrashedFile SystemTools::DeleteFile(int folder, const QByteArray &name, const QString &path, quint64 device,
-                                    quint64 inode)
+TrashedFile SystemTools::DeleteFile(int folder, const QByteArray &name, const QString &path, const FileId &file)
 {
-    return Trash::moveToTrash(folder, name, path, dev_t(device), ino_t(inode));
+    return Trash::moveToTrash(folder, name, path, file);
 }
 
 namespace {

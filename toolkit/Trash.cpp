@@ -92,7 +92,7 @@ FileDescriptor openDataHome()
 }
 
 // The top folder of the file system that holds `folder`: climb while the device stays.
-FileDescriptor topFolderOf(int folder, dev_t device)
+FileDescriptor topFolderOf(int folder, quint64 device)
 {
     FileDescriptor current(::openat(folder, ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
     struct stat here {};
@@ -103,7 +103,7 @@ FileDescriptor topFolderOf(int folder, dev_t device)
         struct stat above {};
         if (!up.isValid() || ::fstat(up.get(), &above) != 0)
             stay(trashTrouble(errno));
-        if (above.st_dev != device || (above.st_ino == here.st_ino && above.st_dev == here.st_dev))
+        if (quint64(above.st_dev) != device || FileId::of(above) == FileId::of(here))
             return current;
         current = std::move(up);
         here = above;
@@ -127,13 +127,13 @@ TrashFolders openFilesAndInfo(FileDescriptor trash)
 
 // The trash for a file on `device`: the user's own when it is on the same drive, else the one
 // at the top of the file's drive.
-TrashFolders trashFor(int folder, dev_t device)
+TrashFolders trashFor(int folder, quint64 device)
 {
     const FileDescriptor home = openDataHome();
     struct stat homeStat {};
     if (::fstat(home.get(), &homeStat) != 0)
         stay(trashTrouble(errno));
-    if (homeStat.st_dev == device)
+    if (quint64(homeStat.st_dev) == device)
         return openFilesAndInfo(ownFolder(home.get(), "Trash", false));
 
     const FileDescriptor top = topFolderOf(folder, device);
@@ -236,20 +236,20 @@ QByteArray Trash::dataHome()
 
 namespace Trash {
 
-TrashedFile moveToTrash(int folder, const QByteArray &name, const QString &path, dev_t device, ino_t inode)
+TrashedFile moveToTrash(int folder, const QByteArray &name, const QString &path, const FileId &file)
 {
-    TrashFolders trash = trashFor(folder, device);
+    TrashFolders trash = trashFor(folder, file.device);
     struct stat filesStat {};
     if (::fstat(trash.files.get(), &filesStat) != 0)
         stay(trashTrouble(errno));
-    if (filesStat.st_dev != device)
+    if (quint64(filesStat.st_dev) != file.device)
         stay(QStringLiteral("no trash on this drive"));
 
     QByteArray extension;
     const QByteArray stem = shortened(name, &extension);
+    const FileId trashId = FileId::of(filesStat);
     const QByteArray counterKey =
-        QByteArray::number(quint64(filesStat.st_dev)) + ':' + QByteArray::number(quint64(filesStat.st_ino)) + '/'
-        + stem + extension;
+        QByteArray::number(trashId.device) + ':' + QByteArray::number(trashId.inode) + '/' + stem + extension;
     const QByteArray text = "[Trash Info]\nPath=" + QFile::encodeName(path).toPercentEncoding("/") + "\nDeletionDate="
         + QDateTime::currentDateTime().toString(Qt::ISODate).left(19).toLatin1() + '\n';
 
@@ -306,7 +306,7 @@ TrashedFile moveToTrash(int folder, const QByteArray &name, const QString &path,
         // The name may have been given to another file since it was checked: it goes back.
         struct stat moved {};
         if (::fstatat(trashed.files.get(), candidate.constData(), &moved, AT_SYMLINK_NOFOLLOW) != 0
-            || moved.st_dev != device || moved.st_ino != inode) {
+            || FileId::of(moved) != file) {
             if (!putBack(trashed, folder, name))
                 throw ToolkitError(QStringLiteral("changed since the search, and now in the trash as ")
                                    + QFile::decodeName(candidate));
