@@ -11,7 +11,7 @@ class FileSeeker
 {
 public:
     QString Folder;
-    QString Pattern;
+    QString Pattern; // every name is taken, whatever it says: the program only ever sets "*.*"
     bool IncludeSubFolders = false;
 
     // Raised once per plain file, on the calling thread, before Search returns. `Path` is the
