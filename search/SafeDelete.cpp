@@ -21,6 +21,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -120,15 +121,14 @@ QString userName(uid_t uid)
     return QString::number(uid);
 }
 
-} // namespace
-
-DeleteResult removeSurplusCopy(const DiskFile &proposedFile, const DiskFile &keptFile, const std::function<void()> &breathe)
+// Why the proposed file stays, if it does: it is gone, no longer the file the search saw, or
+// another user's.
+std::optional<DeleteResult> proposedStays(const Reached &proposed, const DiskFile &found)
 {
-    const Reached proposed = reach(proposedFile.native, true);
     if (proposed.error == ENOENT)
-        return {DeleteOutcome::AlreadyGone, {}};
+        return DeleteResult{DeleteOutcome::AlreadyGone, {}};
     if (proposed.error == ELOOP || proposed.error == ENOTDIR
-        || (!proposed.error && (!S_ISREG(proposed.st.st_mode) || proposed.id() != proposedFile.id)))
+        || (!proposed.error && (!S_ISREG(proposed.st.st_mode) || proposed.id() != found.id)))
         return stays(QStringLiteral("changed since the search"));
     if (proposed.error)
         return stays(QStringLiteral("cannot be checked: ") + ToolkitError::describeErrno(proposed.error));
@@ -137,8 +137,13 @@ DeleteResult removeSurplusCopy(const DiskFile &proposedFile, const DiskFile &kep
     if (proposed.st.st_uid != ::geteuid())
         return stays(QStringLiteral("belongs to %1: start Samelyn as that user to move it to their trash")
                          .arg(userName(proposed.st.st_uid)));
+    return std::nullopt;
+}
 
-    const Reached kept = reach(keptFile.native, true);
+// Why the proposed file stays for want of its kept copy, if it does: the kept copy is gone, is
+// the same file, or no longer holds the same bytes.
+std::optional<DeleteResult> keptStays(const Reached &kept, const Reached &proposed, const std::function<void()> &breathe)
+{
     if (kept.error == ENOENT || kept.error == ELOOP || kept.error == ENOTDIR)
         return stays(QStringLiteral("kept copy is gone"));
     if (!kept.error && !S_ISREG(kept.st.st_mode))
@@ -159,6 +164,30 @@ DeleteResult removeSurplusCopy(const DiskFile &proposedFile, const DiskFile &kep
         return stays(QStringLiteral("cannot be compared: ") + ToolkitError::describeErrno(errno));
     if (equal == 0)
         return stays(QStringLiteral("kept copy changed"));
+    return std::nullopt;
+}
+
+// Whether the kept copy survived the move, seen both through its open descriptor and by its
+// path: an alias no check could see would have taken it along.
+bool keptSurvived(const Reached &kept, const DiskFile &keptFile)
+{
+    struct stat keptNow {};
+    const Reached keptAgain = reach(keptFile.native, false);
+    return ::fstat(kept.file.get(), &keptNow) == 0 && unchanged(kept.st, keptNow) && !keptAgain.error
+        && unchanged(kept.st, keptAgain.st)
+        && (!onOverlay(kept.file.get()) || listedIn(keptAgain.folder.get(), keptAgain.name));
+}
+
+} // namespace
+
+DeleteResult removeSurplusCopy(const DiskFile &proposedFile, const DiskFile &keptFile, const std::function<void()> &breathe)
+{
+    const Reached proposed = reach(proposedFile.native, true);
+    if (const std::optional<DeleteResult> stay = proposedStays(proposed, proposedFile))
+        return *stay;
+    const Reached kept = reach(keptFile.native, true);
+    if (const std::optional<DeleteResult> stay = keptStays(kept, proposed, breathe))
+        return *stay;
 
     TrashedFile trashed;
     try {
@@ -170,12 +199,7 @@ DeleteResult removeSurplusCopy(const DiskFile &proposedFile, const DiskFile &kep
         return stays(error.message());
     }
 
-    // The kept copy must have survived the move, seen both through its open descriptor and
-    // by its path; an alias no check could see would have taken it along.
-    struct stat keptNow {};
-    const Reached keptAgain = reach(keptFile.native, false);
-    if (::fstat(kept.file.get(), &keptNow) != 0 || !unchanged(kept.st, keptNow) || keptAgain.error
-        || !unchanged(kept.st, keptAgain.st) || (onOverlay(kept.file.get()) && !listedIn(keptAgain.folder.get(), keptAgain.name))) {
+    if (!keptSurvived(kept, keptFile)) {
         if (Trash::putBack(trashed, proposed.folder.get(), proposed.name))
             return stays(QStringLiteral("the kept copy went with it, so it was moved back"));
         return stays(QStringLiteral("the kept copy went with it; it is in the trash as ")
