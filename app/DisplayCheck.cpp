@@ -2,6 +2,8 @@
 // X11 the same client library, so that the answer is Qt's own.
 #include "DisplayCheck.h"
 
+#include "FileDescriptor.h"
+
 #include <QDir>
 #include <QFile>
 #include <QLibrary>
@@ -42,12 +44,10 @@ QString waylandTrouble()
     if (native.size() >= static_cast<qsizetype>(sizeof address.sun_path))
         return QStringLiteral("the Wayland socket's name is too long");
     std::memcpy(address.sun_path, native.constData(), native.size());
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
+    const FileDescriptor fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (!fd.isValid())
         return QStringLiteral("no socket for Wayland");
-    const bool reached = ::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0;
-    ::close(fd);
-    if (!reached)
+    if (::connect(fd.get(), reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0)
         return QStringLiteral("the Wayland display %1 cannot be reached").arg(socketPath);
     return {};
 }
@@ -74,18 +74,14 @@ QString DisplayCheck::xcbTrouble(const QString &display)
     if (!connect || !hasError || !disconnect)
         return QStringLiteral("the X11 library libxcb is missing");
     // libxcb writes a refusing server's reason straight to stderr; ours is the one line said.
-    const int savedStderr = ::dup(STDERR_FILENO);
-    const int quiet = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-    if (savedStderr >= 0 && quiet >= 0)
-        ::dup2(quiet, STDERR_FILENO);
+    const FileDescriptor savedStderr(::dup(STDERR_FILENO));
+    const FileDescriptor quiet(::open("/dev/null", O_WRONLY | O_CLOEXEC));
+    if (savedStderr.isValid() && quiet.isValid())
+        ::dup2(quiet.get(), STDERR_FILENO);
     xcb_connection_t *connection = connect(name.toLocal8Bit().constData(), nullptr);
     const bool failed = !connection || hasError(connection) != 0;
-    if (savedStderr >= 0) {
-        ::dup2(savedStderr, STDERR_FILENO);
-        ::close(savedStderr);
-    }
-    if (quiet >= 0)
-        ::close(quiet);
+    if (savedStderr.isValid())
+        ::dup2(savedStderr.get(), STDERR_FILENO);
     if (failed) {
         if (connection)
             disconnect(connection);

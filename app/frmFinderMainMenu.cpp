@@ -4,6 +4,7 @@
 #include "frmFinderMain.h"
 
 #include "FileDescriptor.h"
+#include "FileId.h"
 #include "LineListBox.h"
 #include "Messages.h"
 #include "Opener.h"
@@ -24,11 +25,10 @@ namespace {
 // never wrote has no identity to match.
 bool stillFound(const DiskFile &file, struct stat &st)
 {
-    if (file.inode == PathStore::UnknownInode)
+    if (!file.isKnown())
         return false;
     const FileDescriptor fd = openWithoutLinks(file.native, O_PATH | O_NOFOLLOW);
-    return fd.isValid() && ::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode) && quint64(st.st_dev) == file.device
-        && quint64(st.st_ino) == file.inode;
+    return fd.isValid() && ::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode) && FileId::of(st) == file.id;
 }
 
 // Whether a desktop asked to open the file might run it instead of showing it: a launcher or

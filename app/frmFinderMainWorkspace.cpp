@@ -14,7 +14,6 @@
 
 #include <cerrno>
 #include <fcntl.h>
-#include <unistd.h>
 
 namespace {
 
@@ -23,17 +22,13 @@ namespace {
 // tag would count as a bucket file.
 void tagScratchFolder(const QString &folder)
 {
-    const int dir = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    const int fd = dir < 0 ? -1
-                           : ::openat(dir, FileSeeker::ScratchTagName,
-                                      O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    const int error = errno;
-    if (dir >= 0)
-        ::close(dir);
-    if (fd < 0 && dir >= 0 && error == EEXIST)
+    const FileDescriptor dir(::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    FileDescriptor fd(dir.isValid() ? ::openat(dir.get(), FileSeeker::ScratchTagName,
+                                               O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600)
+                                    : -1);
+    if (!fd.isValid() && dir.isValid() && errno == EEXIST)
         return; // another window, or an earlier run, tagged it
-    const bool written = fd >= 0 && writeAll(fd, QByteArray(FileSeeker::ScratchTag)) == 0;
-    if (fd >= 0 && ::close(fd) == 0 && written)
+    if (fd.isValid() && writeAllAndClose(std::move(fd), QByteArray(FileSeeker::ScratchTag)) == 0)
         return;
     throw ToolkitError(QStringLiteral("Could not mark the folder for temporary files: ") + folder);
 }

@@ -36,8 +36,7 @@ struct Cancelled
 struct FileSlot
 {
     QByteArray path;
-    quint64 device = 0;
-    quint64 inode = 0;
+    FileId id;
     FileDescriptor fd;
     quint32 opened = 0; // which opening of the file fd is, for the eviction order
     State state = State::Loaded;
@@ -222,7 +221,7 @@ private:
             slot.state = State::Unreadable;
             return false;
         }
-        if (!S_ISREG(st.st_mode) || quint64(st.st_dev) != slot.device || quint64(st.st_ino) != slot.inode) {
+        if (!S_ISREG(st.st_mode) || FileId::of(st) != slot.id) {
             slot.state = State::Gone; // another file under the name than the one found there
             return false;
         }
@@ -417,18 +416,16 @@ bool GroupContent::examine(const std::vector<DiskFile> &files, qint64 size, cons
     // One slot per file on disk: two names of one file are read once.
     std::vector<FileSlot> onDisk;
     std::vector<int> slotOf(n, -1);
-    QHash<QPair<quint64, quint64>, int> known;
+    QHash<FileId, int> known;
     for (std::size_t p = 0; p < n; ++p) {
         if (files[p].native.isEmpty())
             continue;
-        const QPair<quint64, quint64> identity{files[p].device, files[p].inode};
-        auto it = known.constFind(identity);
+        auto it = known.constFind(files[p].id);
         if (it == known.constEnd()) {
-            it = known.insert(identity, int(onDisk.size()));
+            it = known.insert(files[p].id, int(onDisk.size()));
             FileSlot slot;
             slot.path = files[p].native;
-            slot.device = identity.first;
-            slot.inode = identity.second;
+            slot.id = files[p].id;
             onDisk.push_back(std::move(slot));
         }
         slotOf[p] = *it;

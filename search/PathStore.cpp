@@ -15,7 +15,7 @@ bool isAscii(QByteArrayView bytes)
 
 } // namespace
 
-PathStore::Id PathStore::add(QByteArrayView native, quint64 device, quint64 inode)
+PathStore::Id PathStore::add(QByteArrayView native, FileId file)
 {
     const std::size_t length = std::size_t(native.size());
     char *place = nullptr;
@@ -33,7 +33,7 @@ PathStore::Id PathStore::add(QByteArrayView native, quint64 device, quint64 inod
         m_currentUsed += length;
     }
     std::memcpy(place, native.data(), length);
-    m_entries.push_back({device, inode, place, quint32(length)});
+    m_entries.push_back({file, place, quint32(length)});
     return Id(m_entries.size() - 1);
 }
 

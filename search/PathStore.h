@@ -1,6 +1,8 @@
 // Every file a window's searches found, its path stored once in the bytes the system names it by.
 #pragma once
 
+#include "FileId.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
@@ -10,13 +12,14 @@
 #include <vector>
 
 // A file as the walk found it: its real path in the bytes the system names it by, and which
-// file it was on disk.
+// file it was on disk. A line that names no file the walk found (one this window never wrote)
+// has no identity: inode 0, which no file the walk meets has.
 struct DiskFile
 {
     QByteArray native;
-    quint64 device = 0;
-    quint64 inode = 0;
+    FileId id;
 
+    [[nodiscard]] bool isKnown() const { return id.inode != 0; }
     [[nodiscard]] QString path() const;
 };
 
@@ -27,22 +30,20 @@ class PathStore
 {
 public:
     using Id = quint32;
-    // A line that names no file the walk found (one this window never wrote).
-    static constexpr quint64 UnknownInode = 0;
 
-    Id add(QByteArrayView native, quint64 device, quint64 inode);
+    // `file` is {} for a line that names no file the walk found.
+    Id add(QByteArrayView native, FileId file);
 
     [[nodiscard]] QByteArrayView native(Id id) const
     {
         const Entry &e = m_entries[id];
         return {e.bytes, qsizetype(e.length)};
     }
-    [[nodiscard]] quint64 device(Id id) const { return m_entries[id].device; }
-    [[nodiscard]] quint64 inode(Id id) const { return m_entries[id].inode; }
-    [[nodiscard]] bool isKnown(Id id) const { return m_entries[id].inode != UnknownInode; }
+    [[nodiscard]] FileId fileId(Id id) const { return m_entries[id].file; }
+    [[nodiscard]] bool isKnown(Id id) const { return m_entries[id].file.inode != 0; }
 
     [[nodiscard]] QString path(Id id) const;
-    [[nodiscard]] DiskFile file(Id id) const { return {native(id).toByteArray(), device(id), inode(id)}; }
+    [[nodiscard]] DiskFile file(Id id) const { return {native(id).toByteArray(), fileId(id)}; }
     // The path as the lists show it and the bucket files hold it: lower-cased.
     [[nodiscard]] QString lowered(Id id) const;
     [[nodiscard]] QByteArray loweredNative(Id id) const;
@@ -51,8 +52,7 @@ public:
 private:
     struct Entry
     {
-        quint64 device;
-        quint64 inode;
+        FileId file;
         const char *bytes;
         quint32 length;
     };

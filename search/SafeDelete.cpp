@@ -21,6 +21,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -35,14 +36,16 @@ struct Reached
     FileDescriptor file;
     struct stat st {};
     int error = 0; // errno of the first step that failed
+
+    [[nodiscard]] FileId id() const { return FileId::of(st); }
 };
 
 Reached reach(const QByteArray &native, bool open)
 {
     Reached r;
-    const qsizetype slash = native.lastIndexOf('/');
-    r.name = native.mid(slash + 1);
-    r.folder = openWithoutLinks(slash <= 0 ? QByteArray("/") : native.left(slash), O_PATH | O_DIRECTORY);
+    FolderAndName at = openFolderOf(native);
+    r.folder = std::move(at.folder);
+    r.name = std::move(at.name);
     if (!r.folder.isValid() || r.name.isEmpty()
         || ::fstatat(r.folder.get(), r.name.constData(), &r.st, AT_SYMLINK_NOFOLLOW) != 0) {
         r.error = r.name.isEmpty() ? ENOENT : errno;
@@ -57,14 +60,9 @@ Reached reach(const QByteArray &native, bool open)
     return r;
 }
 
-bool sameFile(const struct stat &a, const struct stat &b)
-{
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
 bool unchanged(const struct stat &before, const struct stat &now)
 {
-    return sameFile(before, now) && before.st_size == now.st_size && before.st_mtim.tv_sec == now.st_mtim.tv_sec
+    return FileId::of(before) == FileId::of(now) && before.st_size == now.st_size && before.st_mtim.tv_sec == now.st_mtim.tv_sec
         && before.st_mtim.tv_nsec == now.st_mtim.tv_nsec;
 }
 
@@ -123,16 +121,14 @@ QString userName(uid_t uid)
     return QString::number(uid);
 }
 
-} // namespace
-
-DeleteResult removeSurplusCopy(const DiskFile &proposedFile, const DiskFile &keptFile, const std::function<void()> &breathe)
+// Why the proposed file stays, if it does: it is gone, no longer the file the search saw, or
+// another user's.
+std::optional<DeleteResult> proposedStays(const Reached &proposed, const DiskFile &found)
 {
-    const Reached proposed = reach(proposedFile.native, true);
     if (proposed.error == ENOENT)
-        return {DeleteOutcome::AlreadyGone, {}};
+        return DeleteResult{DeleteOutcome::AlreadyGone, {}};
     if (proposed.error == ELOOP || proposed.error == ENOTDIR
-        || (!proposed.error && (!S_ISREG(proposed.st.st_mode) || quint64(proposed.st.st_dev) != proposedFile.device
-                                || quint64(proposed.st.st_ino) != proposedFile.inode)))
+        || (!proposed.error && (!S_ISREG(proposed.st.st_mode) || proposed.id() != found.id)))
         return stays(QStringLiteral("changed since the search"));
     if (proposed.error)
         return stays(QStringLiteral("cannot be checked: ") + ToolkitError::describeErrno(proposed.error));
@@ -141,19 +137,24 @@ DeleteResult removeSurplusCopy(const DiskFile &proposedFile, const DiskFile &kep
     if (proposed.st.st_uid != ::geteuid())
         return stays(QStringLiteral("belongs to %1: start Samelyn as that user to move it to their trash")
                          .arg(userName(proposed.st.st_uid)));
+    return std::nullopt;
+}
 
-    const Reached kept = reach(keptFile.native, true);
+// Why the proposed file stays for want of its kept copy, if it does: the kept copy is gone, is
+// the same file, or no longer holds the same bytes.
+std::optional<DeleteResult> keptStays(const Reached &kept, const Reached &proposed, const std::function<void()> &breathe)
+{
     if (kept.error == ENOENT || kept.error == ELOOP || kept.error == ENOTDIR)
         return stays(QStringLiteral("kept copy is gone"));
     if (!kept.error && !S_ISREG(kept.st.st_mode))
         return stays(QStringLiteral("kept copy is no longer a plain file"));
     if (kept.error)
         return stays(QStringLiteral("kept copy cannot be checked: ") + ToolkitError::describeErrno(kept.error));
-    if (sameFile(kept.st, proposed.st))
+    if (kept.id() == proposed.id())
         return stays(QStringLiteral("kept copy is the same file"));
     // An overlay's merged view and its lower folder show one file under two devices, with the
     // same inode number: moving one takes the other with it.
-    if (kept.st.st_dev != proposed.st.st_dev && kept.st.st_ino == proposed.st.st_ino
+    if (kept.id().device != proposed.id().device && kept.id().inode == proposed.id().inode
         && (onOverlay(kept.file.get()) || onOverlay(proposed.file.get())))
         return stays(QStringLiteral("kept copy may be the same file, seen through an overlay"));
     if (kept.st.st_size != proposed.st.st_size)
@@ -163,23 +164,42 @@ DeleteResult removeSurplusCopy(const DiskFile &proposedFile, const DiskFile &kep
         return stays(QStringLiteral("cannot be compared: ") + ToolkitError::describeErrno(errno));
     if (equal == 0)
         return stays(QStringLiteral("kept copy changed"));
+    return std::nullopt;
+}
+
+// Whether the kept copy survived the move, seen both through its open descriptor and by its
+// path: an alias no check could see would have taken it along.
+bool keptSurvived(const Reached &kept, const DiskFile &keptFile)
+{
+    struct stat keptNow {};
+    const Reached keptAgain = reach(keptFile.native, false);
+    return ::fstat(kept.file.get(), &keptNow) == 0 && unchanged(kept.st, keptNow) && !keptAgain.error
+        && unchanged(kept.st, keptAgain.st)
+        && (!onOverlay(kept.file.get()) || listedIn(keptAgain.folder.get(), keptAgain.name));
+}
+
+} // namespace
+
+DeleteResult removeSurplusCopy(const DiskFile &proposedFile, const DiskFile &keptFile, const std::function<void()> &breathe)
+{
+    const Reached proposed = reach(proposedFile.native, true);
+    if (const std::optional<DeleteResult> stay = proposedStays(proposed, proposedFile))
+        return *stay;
+    const Reached kept = reach(keptFile.native, true);
+    if (const std::optional<DeleteResult> stay = keptStays(kept, proposed, breathe))
+        return *stay;
 
     TrashedFile trashed;
     try {
         trashed = SystemTools::instance().DeleteFile(proposed.folder.get(), proposed.name, proposedFile.path(),
-                                                     proposed.st.st_dev, proposed.st.st_ino);
+                                                     proposed.id());
     } catch (const ToolkitError &error) {
         if (error.kind() == ToolkitError::Kind::NotFound)
             return {DeleteOutcome::AlreadyGone, {}};
         return stays(error.message());
     }
 
-    // The kept copy must have survived the move, seen both through its open descriptor and
-    // by its path; an alias no check could see would have taken it along.
-    struct stat keptNow {};
-    const Reached keptAgain = reach(keptFile.native, false);
-    if (::fstat(kept.file.get(), &keptNow) != 0 || !unchanged(kept.st, keptNow) || keptAgain.error
-        || !unchanged(kept.st, keptAgain.st) || (onOverlay(kept.file.get()) && !listedIn(keptAgain.folder.get(), keptAgain.name))) {
+    if (!keptSurvived(kept, keptFile)) {
         if (Trash::putBack(trashed, proposed.folder.get(), proposed.name))
             return stays(QStringLiteral("the kept copy went with it, so it was moved back"));
         return stays(QStringLiteral("the kept copy went with it; it is in the trash as ")

@@ -15,13 +15,13 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -46,19 +46,14 @@ void appendToBucket(int folder, const QString &bucket, const QByteArray &lines)
 {
     // Bucket files only ever grow: a later search in the same window also meets the files
     // of earlier searches, and the older lines come first.
-    const int fd = ::openat(folder, QFile::encodeName(bucket).constData(),
-                            O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0)
+    FileDescriptor fd(::openat(folder, QFile::encodeName(bucket).constData(),
+                               O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+    if (!fd.isValid())
         throw ToolkitError(QStringLiteral("Could not open ") + bucket + QStringLiteral(": ")
                            + ToolkitError::describeErrno(errno));
-    if (const int error = writeAll(fd, lines)) {
-        ::close(fd);
+    if (const int error = writeAllAndClose(std::move(fd), lines))
         throw ToolkitError(QStringLiteral("Could not write ") + bucket + QStringLiteral(": ")
                            + ToolkitError::describeErrno(error));
-    }
-    if (::close(fd) != 0)
-        throw ToolkitError(QStringLiteral("Could not write ") + bucket + QStringLiteral(": ")
-                           + ToolkitError::describeErrno(errno));
 }
 
 } // namespace
@@ -131,10 +126,7 @@ void SearchRun::run()
     m_state.DestinedFiles.clear();
     m_state.DestinedPairs.clear();
     m_state.RunFirstGroup = m_state.Equal.groupCount();
-    m_referenceTexts.clear();
-    m_destinedTexts.clear();
-    m_referenceIds.clear();
-    m_destinedIds.clear();
+    m_keptAndProposed.clear();
     m_filesShown = m_state.Files.count();
     m_equalShown = m_state.Equal.lineCount();
 
@@ -198,7 +190,7 @@ void SearchRun::ImageSeek_FoundFile(const QString &FileName, const QString &Path
     }
     // Kept as found; the lower-cased text is made from it wherever it is shown or written.
     const FileSeeker::Found &found = m_state.ImageSeek->found();
-    m_state.PathList.append(m_state.Paths.add(QFile::encodeName(full), found.device, found.inode));
+    m_state.PathList.append(m_state.Paths.add(QFile::encodeName(full), found.id));
     m_state.SizeList.push_back(found.size);
 }
 
@@ -401,7 +393,7 @@ SearchRun::Bucket SearchRun::readBucket(const QString &bucketFile)
             && m_state.Paths.isLoweredNative((*known)[line], text))
             bucket.files.push_back((*known)[line]);
         else
-            bucket.files.push_back(m_state.Paths.add(text, 0, PathStore::UnknownInode));
+            bucket.files.push_back(m_state.Paths.add(text, FileId()));
         if ((line & 1023) == 1023)
             m_host.breathe();
     }
@@ -502,7 +494,50 @@ bool SearchRun::ReadIntoMemory(int index, int No, int Total)
 
 void SearchRun::compareGroup(bool queued)
 {
+    if (!takeContent(queued))
+        return;
+    takeClasses();
+    const std::vector<PathStore::Id> &ids = m_state.PathList.ids();
+    m_keptAndProposed.beginGroup(m_state.Paths, ids);
+    m_state.Equal.beginGroup(ids, m_classes.classOf);
+
     const int n = m_state.PathList.count();
+    for (int j = 0; j < n; ++j) {
+        m_state.Files.append(ids[std::size_t(j)]);
+        const bool reference = ReadIntoMemory(j, j + 1, n);
+        const int cls = m_classes.classOf[std::size_t(j)];
+        bool madeReference = false;
+        for (int k = 0; k < n;) {
+            if (reference && passInBulk(j, k, madeReference))
+                continue;
+            if (k != j && reference) {
+                if (ReadIntoMemory(k, j + 1, n) && m_classes.classOf[std::size_t(k)] == cls) {
+                    if (!m_state.Equal.addLines(1)) {
+                        m_full = true;
+                        return;
+                    }
+                    if (!std::exchange(madeReference, true))
+                        m_keptAndProposed.keep(j);
+                    consider(k, j);
+                }
+            }
+            if (m_state.StopRequested)
+                return;
+            // An outer file that could not be loaded is compared with nothing.
+            if (!reference)
+                break;
+            ++k;
+        }
+        // A whole pass has been made over the class: each member now stands as kept or proposed.
+        if (madeReference)
+            m_classes.settled[std::size_t(cls)] = 1;
+    }
+}
+
+// The group's content, read ahead or read now. False when a stop came before it was read: the
+// group then ends as a stop served during the load of its first file does.
+bool SearchRun::takeContent(bool queued)
+{
     // A group read ahead is compared as ever, a stop included; one that is not read when a
     // stop comes is not waited for.
     std::optional<GroupContent> content;
@@ -518,130 +553,44 @@ void SearchRun::compareGroup(bool queued)
         }, slice);
     }
     if (!content) {
-        // Stopped before the group was read: it ends as a stop served during the load of its
-        // first file does, and nothing more of it is read.
+        // Nothing more of the group is read.
         m_state.Files.append(m_state.PathList.idAt(1));
         ++m_state.LoadCount;
-        noteLoad(0, 1, n);
-        return;
+        noteLoad(0, 1, m_state.PathList.count());
+        return false;
     }
     m_content = std::move(*content);
-    takeStanding();
-    const std::vector<PathStore::Id> &ids = m_state.PathList.ids();
-    m_state.Equal.beginGroup(ids, m_standing.classOf);
-
-    for (int j = 0; j < n; ++j) {
-        m_state.Files.append(ids[std::size_t(j)]);
-        const bool reference = ReadIntoMemory(j, j + 1, n);
-        const int cls = m_standing.classOf[std::size_t(j)];
-        bool madeReference = false;
-        for (int k = 0; k < n;) {
-            if (reference && passInBulk(j, k, madeReference))
-                continue;
-            if (k != j && reference) {
-                if (ReadIntoMemory(k, j + 1, n) && m_standing.classOf[std::size_t(k)] == cls) {
-                    if (!m_state.Equal.addLines(1)) {
-                        m_full = true;
-                        return;
-                    }
-                    if (!std::exchange(madeReference, true))
-                        makeReference(j);
-                    consider(k, j);
-                }
-            }
-            if (m_state.StopRequested)
-                return;
-            // An outer file that could not be loaded is compared with nothing.
-            if (!reference)
-                break;
-            ++k;
-        }
-        // A whole pass has been made over the class: each member now stands as kept or proposed.
-        if (madeReference)
-            m_standing.settled[std::size_t(cls)] = 1;
-    }
+    return true;
 }
 
-void SearchRun::takeStanding()
+void SearchRun::takeClasses()
 {
-    const PathStore &store = m_state.Paths;
-    const std::vector<PathStore::Id> &ids = m_state.PathList.ids();
-    const int n = int(ids.size());
-    Standing &s = m_standing;
-    s = Standing();
-    s.textOf.resize(std::size_t(n));
-    s.idOf.resize(std::size_t(n));
-    s.classOf.assign(std::size_t(n), -1);
-    QHash<QByteArray, int> texts;
-    QHash<Identity, int> identities;
+    const int n = m_state.PathList.count();
+    Classes &c = m_classes;
+    c = Classes();
+    c.classOf.assign(std::size_t(n), -1);
     for (int p = 0; p < n; ++p) {
-        const PathStore::Id id = ids[std::size_t(p)];
-        QByteArray text = store.loweredNative(id);
-        auto known = texts.constFind(text);
-        if (known == texts.constEnd()) {
-            known = texts.insert(text, int(s.textKeys.size()));
-            s.textKeys.push_back(std::move(text));
-        }
-        s.textOf[std::size_t(p)] = *known;
-        // A line whose file was never seen has no identity to share.
-        const Identity identity{store.device(id), store.inode(id)};
-        s.idOf[std::size_t(p)] = !store.isKnown(id)
-            ? n + p
-            : int(*identities.insert(identity, identities.value(identity, int(identities.size()))));
         if (m_content.stateOf(p) != GroupContent::State::Loaded) {
-            s.allLoaded = false;
+            c.allLoaded = false;
             continue;
         }
         const int cls = m_content.classOf(p);
-        s.classOf[std::size_t(p)] = cls;
-        if (std::size_t(cls) >= s.members.size())
-            s.members.resize(std::size_t(cls) + 1);
-        s.members[std::size_t(cls)].push_back(p);
+        c.classOf[std::size_t(p)] = cls;
+        if (std::size_t(cls) >= c.members.size())
+            c.members.resize(std::size_t(cls) + 1);
+        c.members[std::size_t(cls)].push_back(p);
     }
-    s.settled.assign(s.members.size(), 0);
-    s.referenceText.resize(s.textKeys.size());
-    s.destinedText.resize(s.textKeys.size());
-    for (std::size_t t = 0; t < s.textKeys.size(); ++t) {
-        s.referenceText[t] = m_referenceTexts.contains(s.textKeys[t]);
-        s.destinedText[t] = m_destinedTexts.contains(s.textKeys[t]);
-    }
-    s.referenceId.resize(std::size_t(2 * n));
-    s.destinedId.resize(std::size_t(2 * n));
-    for (auto it = identities.cbegin(); it != identities.cend(); ++it) {
-        s.referenceId[std::size_t(*it)] = m_referenceIds.contains(it.key());
-        s.destinedId[std::size_t(*it)] = m_destinedIds.contains(it.key());
-    }
+    c.settled.assign(c.members.size(), 0);
 }
 
-void SearchRun::makeReference(int j)
-{
-    const PathStore &store = m_state.Paths;
-    const PathStore::Id outer = m_state.PathList.idAt(j + 1);
-    const std::size_t t = std::size_t(m_standing.textOf[std::size_t(j)]);
-    m_standing.referenceText[t] = 1;
-    m_standing.referenceId[std::size_t(m_standing.idOf[std::size_t(j)])] = 1;
-    m_referenceTexts.insert(m_standing.textKeys[t]);
-    if (store.isKnown(outer))
-        m_referenceIds.insert({store.device(outer), store.inode(outer)});
-}
-
+// A file equal to the kept one at `j`: proposed, unless that would free no space.
 void SearchRun::consider(int k, int j)
 {
-    Standing &s = m_standing;
-    const std::size_t t = std::size_t(s.textOf[std::size_t(k)]);
-    const std::size_t i = std::size_t(s.idOf[std::size_t(k)]);
-    // A file that is, or is the same file as, a kept copy or a proposed one is not proposed
-    // (again): that would free no space.
-    if (s.referenceText[t] || s.referenceId[i] || s.destinedText[t] || s.destinedId[i])
+    if (!m_keptAndProposed.propose(k))
         return;
-    const PathStore &store = m_state.Paths;
     const PathStore::Id inner = m_state.PathList.idAt(k + 1);
-    s.destinedText[t] = s.destinedId[i] = 1;
-    m_destinedTexts.insert(s.textKeys[t]);
     m_state.DestinedFiles.append(inner);
     m_state.DestinedPairs.push_back({inner, m_state.PathList.idAt(j + 1)});
-    if (store.isKnown(inner))
-        m_destinedIds.insert({store.device(inner), store.inode(inner)});
 }
 
 // The loads from `k` on that come before the event loop could next be due have no effect but
@@ -651,7 +600,7 @@ void SearchRun::consider(int k, int j)
 bool SearchRun::passInBulk(int j, int &k, bool &madeReference)
 {
     const quint32 points = EventPump::pointsWithoutCheck();
-    if (points == 0 || !m_standing.allLoaded || m_state.StopRequested)
+    if (points == 0 || !m_classes.allLoaded || m_state.StopRequested)
         return false;
     const int n = m_state.PathList.count();
     int end = int(std::min<qint64>(n, qint64(k) + points));
@@ -661,7 +610,8 @@ bool SearchRun::passInBulk(int j, int &k, bool &madeReference)
     const int loads = end - k - (skipsOuter ? 1 : 0);
     if (loads <= 0)
         return false;
-    const std::vector<int> &members = m_standing.members[std::size_t(m_standing.classOf[std::size_t(j)])];
+    const int cls = m_classes.classOf[std::size_t(j)];
+    const std::vector<int> &members = m_classes.members[std::size_t(cls)];
     const auto first = std::lower_bound(members.begin(), members.end(), k);
     const auto last = std::lower_bound(first, members.end(), end);
     const qint64 lines = qint64(last - first) - (skipsOuter ? 1 : 0);
@@ -669,8 +619,8 @@ bool SearchRun::passInBulk(int j, int &k, bool &madeReference)
         return false;
     if (lines > 0) {
         if (!std::exchange(madeReference, true))
-            makeReference(j);
-        if (!m_standing.settled[std::size_t(m_standing.classOf[std::size_t(j)])]) {
+            m_keptAndProposed.keep(j);
+        if (!m_classes.settled[std::size_t(cls)]) {
             for (auto it = first; it != last; ++it) {
                 if (*it != j)
                     consider(*it, j);

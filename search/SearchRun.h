@@ -3,10 +3,9 @@
 
 #include "FileDescriptor.h"
 #include "GroupContent.h"
+#include "KeptAndProposed.h"
 #include "PathStore.h"
 
-#include <QHash>
-#include <QPair>
 #include <QSet>
 #include <QString>
 #include <QStringList>
@@ -52,7 +51,6 @@ public:
     bool ReadIntoMemory(int index, int No, int Total);
 
 private:
-    using Identity = QPair<quint64, quint64>;
     // Files and folders left out, told apart by why: the reading, the open-file limit, or
     // (ByName) a name or path the run cannot take, for a reason given with it.
     enum class LeftOut { Unreadable, Folder, NoDescriptor, FileByName, FolderByName };
@@ -74,8 +72,8 @@ private:
     void readAhead(const QStringList &buckets);
     [[nodiscard]] bool queueForReading(const std::vector<PathStore::Id> &ids, std::optional<qint64> size);
     void compareGroup(bool queued);
-    void takeStanding();
-    void makeReference(int j);
+    [[nodiscard]] bool takeContent(bool queued);
+    void takeClasses();
     void consider(int k, int j);
     [[nodiscard]] bool passInBulk(int j, int &k, bool &madeReference);
     void leaveOut(const QString &path, LeftOut why, const QString &reason = {});
@@ -89,14 +87,10 @@ private:
     void noteLoad(int index, int No, int Total);
     [[nodiscard]] QString loadStatus() const;
 
-    // Each position of the current group: its text and identity as small numbers, its class
-    // of equal bytes, and whether it is a reference or proposed already; so that each of a
-    // hundred million pairs costs array look-ups.
-    struct Standing
+    // The current group's classes of equal bytes, by position and by class, so that each of
+    // a hundred million pairs costs array look-ups.
+    struct Classes
     {
-        std::vector<int> textOf, idOf;
-        std::vector<QByteArray> textKeys;
-        std::vector<char> referenceText, destinedText, referenceId, destinedId;
         std::vector<int> classOf;              // -1: not loaded
         std::vector<std::vector<int>> members; // each class's positions, ascending
         std::vector<char> settled;             // each member of the class is kept or proposed
@@ -107,7 +101,8 @@ private:
     SearchHost &m_host;
     std::optional<qint64> m_groupSize; // the size every file of the current group had
     GroupContent m_content;
-    Standing m_standing;
+    Classes m_classes;
+    KeptAndProposed m_keptAndProposed;
     std::unique_ptr<GroupReader> m_reader; // during the comparison only
     FileDescriptor m_workspace;            // the same
     std::deque<Bucket> m_ahead;            // read back, not yet compared
@@ -116,11 +111,6 @@ private:
     QStringList m_leftOut, m_foldersLeftOut, m_noDescriptor, m_filesByName, m_foldersByName;
     QSet<QString> m_leftOutSeen;
     bool m_full = false; // the equal list can count no more lines
-
-    // What the run has made a reference or proposed, by lower-cased text and by identity: a
-    // file that is the same file as a kept copy is that copy, whatever its name.
-    QSet<QByteArray> m_referenceTexts, m_destinedTexts;
-    QSet<Identity> m_referenceIds, m_destinedIds;
 
     // The status lines' texts are made only when they will be shown.
     enum class Status { Unchanged, Reading, Comparing };

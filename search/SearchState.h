@@ -51,6 +51,7 @@ struct SearchState
 
     // The outer path of every equal pair of the latest search, in the order they were found,
     // repeats and all. Worked out from Equal: a group of m equal files has m(m-1) of them.
+    // The program does not call it: the lists show the pairs themselves.
     [[nodiscard]] std::vector<QString> ReferenceFiles() const { return Equal.outerPaths(RunFirstGroup); }
 
     QString WorkFolder;

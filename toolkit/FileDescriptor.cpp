@@ -19,6 +19,12 @@ void FileDescriptor::reset(int fd)
     m_fd = fd;
 }
 
+int FileDescriptor::close()
+{
+    const int fd = release();
+    return fd >= 0 && ::close(fd) != 0 ? errno : 0;
+}
+
 qint64 readAt(int fd, char *buffer, qint64 size, qint64 offset)
 {
     qint64 done = 0;
@@ -69,16 +75,26 @@ FileDescriptor openWithoutLinks(const QByteArray &path, int flags)
     return current;
 }
 
+FolderAndName openFolderOf(const QByteArray &path)
+{
+    FolderAndName at;
+    const qsizetype slash = path.lastIndexOf('/');
+    at.name = path.mid(slash + 1);
+    if (slash < 0)
+        errno = ENOENT;
+    else
+        at.folder = openWithoutLinks(slash == 0 ? QByteArray("/") : path.left(slash), O_PATH | O_DIRECTORY);
+    return at;
+}
+
 bool forEachEntry(int folder, const std::function<bool(const dirent &entry)> &visit)
 {
-    const int fd = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    // Closed however the visit ends, a throw included.
-    const std::unique_ptr<DIR, int (*)(DIR *)> dir(fd < 0 ? nullptr : ::fdopendir(fd), ::closedir);
-    if (!dir) {
-        if (fd >= 0)
-            ::close(fd);
+    FileDescriptor fd(::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    // Closed however the visit ends, a throw included; the listing owns the descriptor.
+    const std::unique_ptr<DIR, int (*)(DIR *)> dir(fd.isValid() ? ::fdopendir(fd.get()) : nullptr, ::closedir);
+    if (!dir)
         return false;
-    }
+    (void)fd.release();
     while (const dirent *entry = ::readdir(dir.get())) {
         const char *name = entry->d_name;
         if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0)))
@@ -89,10 +105,10 @@ bool forEachEntry(int folder, const std::function<bool(const dirent &entry)> &vi
     return true;
 }
 
-int writeAll(int fd, const QByteArray &bytes)
+int writeAllAndClose(FileDescriptor fd, const QByteArray &bytes)
 {
     for (qsizetype done = 0; done < bytes.size();) {
-        const ssize_t written = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        const ssize_t written = ::write(fd.get(), bytes.constData() + done, size_t(bytes.size() - done));
         if (written > 0)
             done += written;
         else if (written == 0)
@@ -100,5 +116,5 @@ int writeAll(int fd, const QByteArray &bytes)
         else if (errno != EINTR)
             return errno;
     }
-    return 0;
+    return fd.close();
 }

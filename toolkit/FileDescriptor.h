@@ -34,6 +34,9 @@ public:
         return fd;
     }
     void reset(int fd = -1);
+    // Closes now: 0, or the errno of a failed close, which after a write can be the first
+    // word that the bytes did not reach the disk.
+    [[nodiscard]] int close();
 
 private:
     int m_fd = -1;
@@ -47,11 +50,21 @@ private:
 // failure the descriptor is invalid and errno says why (ELOOP: a link was met).
 [[nodiscard]] FileDescriptor openWithoutLinks(const QByteArray &path, int flags);
 
+// A path's folder, opened as O_PATH without following a link anywhere in it, and the last name
+// of the path, to be reached from that folder. The folder of "/name" is "/". A relative path
+// has no folder; where there is none, errno says why.
+struct FolderAndName
+{
+    FileDescriptor folder;
+    QByteArray name;
+};
+[[nodiscard]] FolderAndName openFolderOf(const QByteArray &path);
+
 // Calls `visit` with each entry of the open folder but "." and "..", until it returns false.
 // The listing is a fresh one of its own (an overlay answers a cached folder's listing afresh),
 // and the folder's descriptor is left as it was. False when the folder cannot be listed.
 bool forEachEntry(int folder, const std::function<bool(const dirent &entry)> &visit);
 
-// Writes every byte of `bytes` to `fd`, again after an interruption. 0, or the errno of the
-// failure (EIO when the system took nothing and gave no reason).
-[[nodiscard]] int writeAll(int fd, const QByteArray &bytes);
+// Writes every byte of `bytes` to `fd`, again after an interruption, and closes it. 0, or the
+// errno of the first failure (EIO when the system took nothing and gave no reason).
+[[nodiscard]] int writeAllAndClose(FileDescriptor fd, const QByteArray &bytes);

@@ -1,6 +1,8 @@
 // Walks a folder, and its sub-folders when asked, and reports every plain file it finds.
 #pragma once
 
+#include "FileId.h"
+
 #include <QString>
 
 #include <functional>
@@ -9,7 +11,7 @@ class FileSeeker
 {
 public:
     QString Folder;
-    QString Pattern;
+    QString Pattern; // every name is taken, whatever it says: the program only ever sets "*.*"
     bool IncludeSubFolders = false;
 
     // Raised once per plain file, on the calling thread, before Search returns. `Path` is the
@@ -21,8 +23,7 @@ public:
     struct Found
     {
         qint64 size = 0;
-        quint64 device = 0;
-        quint64 inode = 0;
+        FileId id;
     };
     [[nodiscard]] const Found &found() const { return m_found; }
 

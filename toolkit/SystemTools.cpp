@@ -89,28 +89,24 @@ QString SystemTools::GetUniqueName()
 
 void SystemTools::DeleteFile(const QString &path)
 {
-    const QByteArray native = QFile::encodeName(path);
-    const qsizetype slash = native.lastIndexOf('/');
-    const FileDescriptor folder = openWithoutLinks(slash <= 0 ? QByteArray("/") : native.left(slash), O_PATH | O_DIRECTORY);
-    const QByteArray name = native.mid(slash + 1);
+    const FolderAndName at = openFolderOf(QFile::encodeName(path));
     struct stat st {};
-    if (!folder.isValid() || ::fstatat(folder.get(), name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (!at.folder.isValid() || ::fstatat(at.folder.get(), at.name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
         if (errno == ENOENT)
             return;
         throw ToolkitError(QStringLiteral("could not be moved to the trash: ") + ToolkitError::describeErrno(errno));
     }
     try {
-        [[maybe_unused]] const TrashedFile trashed = DeleteFile(folder.get(), name, path, st.st_dev, st.st_ino);
+        [[maybe_unused]] const TrashedFile trashed = DeleteFile(at.folder.get(), at.name, path, FileId::of(st));
     } catch (const ToolkitError &error) {
         if (error.kind() != ToolkitError::Kind::NotFound)
             throw;
     }
 }
 
-TrashedFile SystemTools::DeleteFile(int folder, const QByteArray &name, const QString &path, quint64 device,
-                                    quint64 inode)
+TrashedFile SystemTools::DeleteFile(int folder, const QByteArray &name, const QString &path, const FileId &file)
 {
-    return Trash::moveToTrash(folder, name, path, dev_t(device), ino_t(inode));
+    return Trash::moveToTrash(folder, name, path, file);
 }
 
 namespace {
@@ -137,12 +133,7 @@ bool emptyFolder(int folder)
 void SystemTools::DeleteFolder(const QString &path)
 {
     // The folder itself is opened without following a link: given a link, nothing is emptied.
-    const QByteArray native = QFile::encodeName(path);
-    const qsizetype slash = native.lastIndexOf('/');
-    const QByteArray name = native.mid(slash + 1);
-    const FileDescriptor parent = slash < 0 ? FileDescriptor()
-                                            : openWithoutLinks(slash == 0 ? QByteArray("/") : native.left(slash),
-                                                               O_PATH | O_DIRECTORY);
+    const auto [parent, name] = openFolderOf(QFile::encodeName(path));
     const FileDescriptor folder = parent.isValid() && !name.isEmpty() && name != "." && name != ".."
         ? FileDescriptor(::openat(parent.get(), name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC))
         : FileDescriptor();

@@ -1,6 +1,8 @@
 // File-system and folder-chooser services the window uses; one instance for the process.
 #pragma once
 
+#include "FileId.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -27,13 +29,13 @@ public:
 
     // Moves the file to the trash of its drive, so that a mistake can be undone; no link in
     // its path is followed. Nothing is deleted for good: where no trash can take the file, it
-    // stays, and a ToolkitError gives the reason. A file already gone is done.
+    // stays, and a ToolkitError gives the reason. A file already gone is done. The program
+    // does not call it: it deletes through the form below.
     void DeleteFile(const QString &path);
-    // The same for the entry `name` of an open folder, which must still be the file
-    // `device`/`inode`; `path` is its full path for the trash's record. Tells where the file
-    // went, so that it can be put back; a file already gone throws, of kind NotFound.
-    [[nodiscard]] TrashedFile DeleteFile(int folder, const QByteArray &name, const QString &path, quint64 device,
-                                         quint64 inode);
+    // The same for the entry `name` of an open folder, which must still be the file `file`;
+    // `path` is its full path for the trash's record. Tells where the file went, so that it
+    // can be put back; a file already gone throws, of kind NotFound.
+    [[nodiscard]] TrashedFile DeleteFile(int folder, const QByteArray &name, const QString &path, const FileId &file);
 
     // Removes the folder and everything in it without following a link out of it.
     void DeleteFolder(const QString &path);

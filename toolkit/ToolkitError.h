@@ -8,9 +8,9 @@
 class ToolkitError : public std::runtime_error
 {
 public:
-    // Per-file trouble is told apart from the rest, because a search run leaves such files
-    // out and goes on, while any other failure is a real error of the program.
-    enum class Kind { General, NotFound, Unreadable };
+    // A file that is gone already is told apart from other trouble: a delete of it is done,
+    // not failed.
+    enum class Kind { General, NotFound };
 
     explicit ToolkitError(const QString &message, Kind kind = Kind::General)
         : std::runtime_error(message.toStdString()), m_kind(kind) {}

@@ -92,7 +92,7 @@ FileDescriptor openDataHome()
 }
 
 // The top folder of the file system that holds `folder`: climb while the device stays.
-FileDescriptor topFolderOf(int folder, dev_t device)
+FileDescriptor topFolderOf(int folder, quint64 device)
 {
     FileDescriptor current(::openat(folder, ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
     struct stat here {};
@@ -103,7 +103,7 @@ FileDescriptor topFolderOf(int folder, dev_t device)
         struct stat above {};
         if (!up.isValid() || ::fstat(up.get(), &above) != 0)
             stay(trashTrouble(errno));
-        if (above.st_dev != device || (above.st_ino == here.st_ino && above.st_dev == here.st_dev))
+        if (quint64(above.st_dev) != device || FileId::of(above) == FileId::of(here))
             return current;
         current = std::move(up);
         here = above;
@@ -127,13 +127,13 @@ TrashFolders openFilesAndInfo(FileDescriptor trash)
 
 // The trash for a file on `device`: the user's own when it is on the same drive, else the one
 // at the top of the file's drive.
-TrashFolders trashFor(int folder, dev_t device)
+TrashFolders trashFor(int folder, quint64 device)
 {
     const FileDescriptor home = openDataHome();
     struct stat homeStat {};
     if (::fstat(home.get(), &homeStat) != 0)
         stay(trashTrouble(errno));
-    if (homeStat.st_dev == device)
+    if (quint64(homeStat.st_dev) == device)
         return openFilesAndInfo(ownFolder(home.get(), "Trash", false));
 
     const FileDescriptor top = topFolderOf(folder, device);
@@ -183,12 +183,10 @@ QByteArray shortened(const QByteArray &name, QByteArray *extension)
 // Returns 0, or errno with nothing left behind.
 int writeInfo(int info, const QByteArray &infoName, const QByteArray &text)
 {
-    const int fd = ::openat(info, infoName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0)
+    FileDescriptor fd(::openat(info, infoName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!fd.isValid())
         return errno;
-    int error = writeAll(fd, text);
-    if (::close(fd) != 0 && !error)
-        error = errno;
+    const int error = writeAllAndClose(std::move(fd), text);
     if (error)
         ::unlinkat(info, infoName.constData(), 0);
     return error;
@@ -220,6 +218,106 @@ QHash<QByteArray, quint64> &nextCounters()
     return counters;
 }
 
+// The trash's record of a file: where it was, and when it went.
+QByteArray trashRecord(const QString &path)
+{
+    return "[Trash Info]\nPath=" + QFile::encodeName(path).toPercentEncoding("/") + "\nDeletionDate="
+        + QDateTime::currentDateTime().toString(Qt::ISODate).left(19).toLatin1() + '\n';
+}
+
+// The names tried in turn for a file in one trash: its own, then numbered ones, then random
+// ones. After a taken name the number moves on in growing steps, so that a trash full of one
+// name from earlier sessions is passed quickly.
+class TrashNames
+{
+public:
+    TrashNames(const QByteArray &name, const FileId &trash)
+    {
+        m_stem = shortened(name, &m_extension);
+        m_counter = &nextCounters()[QByteArray::number(trash.device) + ':' + QByteArray::number(trash.inode) + '/'
+                                    + m_stem + m_extension];
+    }
+
+    // The next name to try; false when every try is spent.
+    bool next(QByteArray &candidate)
+    {
+        while (++m_attempt < 1 + CounterTries + RandomTries) {
+            if (m_attempt == 0) {
+                if (*m_counter != 0)
+                    continue;
+                candidate = m_stem + m_extension;
+            } else if (counted()) {
+                *m_counter = std::max<quint64>(*m_counter, 2);
+                candidate = m_stem + '.' + QByteArray::number(*m_counter) + m_extension;
+            } else {
+                candidate = m_stem + '.' + QByteArray::number(QRandomGenerator::global()->generate64(), 16) + m_extension;
+            }
+            return true;
+        }
+        return false;
+    }
+
+    // Another file has the name last given.
+    void taken()
+    {
+        if (counted()) {
+            *m_counter += m_step;
+            m_step *= 2;
+        }
+    }
+
+    // The file now has the name last given.
+    void used() { *m_counter = counted() ? *m_counter + 1 : std::max<quint64>(*m_counter, 2); }
+
+private:
+    [[nodiscard]] bool counted() const { return m_attempt > 0 && m_attempt <= CounterTries; }
+
+    QByteArray m_stem, m_extension;
+    quint64 *m_counter = nullptr; // 0: the plain name is still to be tried
+    quint64 m_step = 1;
+    int m_attempt = -1;
+};
+
+// Moves the entry `name` of `folder` into the trash as `candidate`, its record written first:
+// the record claims the name. False when another file has the name.
+bool moveAs(const TrashFolders &trash, int folder, const QByteArray &name, const QByteArray &candidate,
+            const QByteArray &record)
+{
+    const QByteArray infoName = candidate + ".trashinfo";
+    const int infoError = writeInfo(trash.info.get(), infoName, record);
+    if (infoError == EEXIST)
+        return false;
+    if (infoError)
+        stay(trashTrouble(infoError));
+
+    const int moveError = moveNoReplace(folder, name, trash.files.get(), candidate);
+    if (!moveError)
+        return true;
+    ::unlinkat(trash.info.get(), infoName.constData(), 0);
+    if (moveError == EEXIST || moveError == ENOTEMPTY)
+        return false;
+    if (moveError == ENOENT)
+        stay(QStringLiteral("already gone"), ToolkitError::Kind::NotFound);
+    // A refusal is the trash's when its folder cannot be written, else the file's own.
+    if ((moveError == EACCES || moveError == EPERM || moveError == EROFS)
+        && ::faccessat(trash.files.get(), ".", W_OK | X_OK, AT_EACCESS) == 0)
+        stay(ToolkitError::describeErrno(moveError));
+    stay(trashTrouble(moveError));
+}
+
+// The name may have been given to another file since it was checked: that one goes back.
+void checkMoved(const TrashedFile &trashed, int folder, const QByteArray &name, const FileId &file)
+{
+    struct stat moved {};
+    if (::fstatat(trashed.files.get(), trashed.name.constData(), &moved, AT_SYMLINK_NOFOLLOW) == 0
+        && FileId::of(moved) == file)
+        return;
+    if (!Trash::putBack(trashed, folder, name))
+        throw ToolkitError(QStringLiteral("changed since the search, and now in the trash as ")
+                           + QFile::decodeName(trashed.name));
+    throw ToolkitError(QStringLiteral("changed since the search"));
+}
+
 } // namespace
 
 QByteArray Trash::dataHome()
@@ -238,82 +336,25 @@ QByteArray Trash::dataHome()
 
 namespace Trash {
 
-TrashedFile moveToTrash(int folder, const QByteArray &name, const QString &path, dev_t device, ino_t inode)
+TrashedFile moveToTrash(int folder, const QByteArray &name, const QString &path, const FileId &file)
 {
-    TrashFolders trash = trashFor(folder, device);
+    TrashFolders trash = trashFor(folder, file.device);
     struct stat filesStat {};
     if (::fstat(trash.files.get(), &filesStat) != 0)
         stay(trashTrouble(errno));
-    if (filesStat.st_dev != device)
+    if (quint64(filesStat.st_dev) != file.device)
         stay(QStringLiteral("no trash on this drive"));
 
-    QByteArray extension;
-    const QByteArray stem = shortened(name, &extension);
-    const QByteArray counterKey =
-        QByteArray::number(quint64(filesStat.st_dev)) + ':' + QByteArray::number(quint64(filesStat.st_ino)) + '/'
-        + stem + extension;
-    const QByteArray text = "[Trash Info]\nPath=" + QFile::encodeName(path).toPercentEncoding("/") + "\nDeletionDate="
-        + QDateTime::currentDateTime().toString(Qt::ISODate).left(19).toLatin1() + '\n';
-
-    // 0: the plain name is still to be tried. After a taken name the counter moves on in
-    // growing steps, so a trash full of one name from earlier sessions is passed quickly.
-    quint64 &counter = nextCounters()[counterKey];
-    quint64 step = 1;
-    for (int attempt = 0; attempt < 1 + CounterTries + RandomTries; ++attempt) {
-        const bool counted = attempt > 0 && attempt <= CounterTries;
-        QByteArray candidate;
-        if (attempt == 0) {
-            if (counter != 0)
-                continue;
-            candidate = stem + extension;
-        } else if (counted) {
-            counter = std::max<quint64>(counter, 2);
-            candidate = stem + '.' + QByteArray::number(counter) + extension;
-        } else {
-            candidate = stem + '.' + QByteArray::number(QRandomGenerator::global()->generate64(), 16) + extension;
-        }
-        const auto taken = [&] {
-            if (counted) {
-                counter += step;
-                step *= 2;
-            }
-        };
-        const QByteArray infoName = candidate + ".trashinfo";
-        const int infoError = writeInfo(trash.info.get(), infoName, text);
-        if (infoError == EEXIST) {
-            taken();
+    const QByteArray record = trashRecord(path);
+    TrashNames names(name, FileId::of(filesStat));
+    for (QByteArray candidate; names.next(candidate);) {
+        if (!moveAs(trash, folder, name, candidate, record)) {
+            names.taken();
             continue;
         }
-        if (infoError)
-            stay(trashTrouble(infoError));
-
-        const int moveError = moveNoReplace(folder, name, trash.files.get(), candidate);
-        if (moveError) {
-            ::unlinkat(trash.info.get(), infoName.constData(), 0);
-            if (moveError == EEXIST || moveError == ENOTEMPTY) {
-                taken();
-                continue;
-            }
-            if (moveError == ENOENT)
-                stay(QStringLiteral("already gone"), ToolkitError::Kind::NotFound);
-            // A refusal is the trash's when its folder cannot be written, else the file's own.
-            if ((moveError == EACCES || moveError == EPERM || moveError == EROFS)
-                && ::faccessat(trash.files.get(), ".", W_OK | X_OK, AT_EACCESS) == 0)
-                stay(ToolkitError::describeErrno(moveError));
-            stay(trashTrouble(moveError));
-        }
-        counter = counted ? counter + 1 : std::max<quint64>(counter, 2);
-
+        names.used();
         TrashedFile trashed {std::move(trash.files), std::move(trash.info), candidate};
-        // The name may have been given to another file since it was checked: it goes back.
-        struct stat moved {};
-        if (::fstatat(trashed.files.get(), candidate.constData(), &moved, AT_SYMLINK_NOFOLLOW) != 0
-            || moved.st_dev != device || moved.st_ino != inode) {
-            if (!putBack(trashed, folder, name))
-                throw ToolkitError(QStringLiteral("changed since the search, and now in the trash as ")
-                                   + QFile::decodeName(candidate));
-            throw ToolkitError(QStringLiteral("changed since the search"));
-        }
+        checkMoved(trashed, folder, name, file);
         return trashed;
     }
     stay(QStringLiteral("no free name in the trash"));

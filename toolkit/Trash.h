@@ -2,11 +2,10 @@
 #pragma once
 
 #include "FileDescriptor.h"
+#include "FileId.h"
 
 #include <QByteArray>
 #include <QString>
-
-#include <sys/types.h>
 
 // Where a file went in the trash, so that it can be put back.
 struct TrashedFile
@@ -23,12 +22,10 @@ namespace Trash {
 [[nodiscard]] QByteArray dataHome();
 
 // Moves the entry `name` of the open folder `folder` into the trash of its drive, provided it
-// is still the file `device`/`inode`; `path` is its full path, kept in the trash's record of
-// it. Nothing is ever overwritten, and nothing is deleted: when the trash cannot take the
+// is still the file `file`; `path` is its full path, kept in the trash's record of it. Nothing is ever overwritten, and nothing is deleted: when the trash cannot take the
 // file, it stays where it is, and a ToolkitError gives the reason (of kind NotFound when the
 // file is gone already).
-[[nodiscard]] TrashedFile moveToTrash(int folder, const QByteArray &name, const QString &path, dev_t device,
-                                      ino_t inode);
+[[nodiscard]] TrashedFile moveToTrash(int folder, const QByteArray &name, const QString &path, const FileId &file);
 
 // Moves a trashed file back to `name` in `folder`, never over another file, and forgets its
 // record. Returns whether it is back.
