@@ -514,8 +514,9 @@ private slots:
             files.push_back(found(folder + "/" + name));
         QVERIFY(QFile::setPermissions(folder + "/unreadable", {}));
         QVERIFY(QFile::remove(folder + "/gone"));
-        QVERIFY(QFile::remove(folder + "/replaced"));
-        put(folder + "/replaced", "bytes");
+        // Made while the first still exists, so that it cannot be given the freed inode.
+        put(folder + "/replacement", "bytes");
+        QCOMPARE(::rename(QFile::encodeName(folder + "/replacement").constData(), QFile::encodeName(folder + "/replaced").constData()), 0);
         QVERIFY(QFile::remove(folder + "/fifo"));
         QCOMPARE(::mkfifo(QFile::encodeName(folder + "/fifo").constData(), 0600), 0); // opening must not wait
         QVERIFY(QFile::remove(folder + "/link") && QFile::link(folder + "/kept", folder + "/link"));
