@@ -34,12 +34,11 @@ void frmFinderMain::cmdStop_Click()
 
 void frmFinderMain::cmdKillDestined_Click()
 {
-    // A search shows the user one list while it builds another: nothing is deleted then.
-    if (m_running || m_killing)
+    if (!may(Command::Kill))
         return;
     guarded([this] {
         // Every button rests while files go; the window itself keeps drawing and answering.
-        m_killing = true;
+        m_phase = Phase::Killing;
         const QString statusBefore = statusText();
         // The focus rests on the list being emptied, not on whatever Qt would pick, and
         // comes back to KILL when it is done.
@@ -56,7 +55,7 @@ void frmFinderMain::cmdKillDestined_Click()
                 button->setEnabled(enabled);
             if (focusOnKill && focusWidget() == lstDestined)
                 cmdKillDestined->setFocus();
-            m_killing = false;
+            leave(Phase::Killing);
         });
 
         // The window is served every few milliseconds, between files and inside comparisons.
@@ -70,11 +69,8 @@ void frmFinderMain::cmdKillDestined_Click()
         setStatus(statusBefore);
         showMessage(report.message());
     });
-    // A close asked for while files went is honoured now.
-    if (m_closeAfterKill) {
-        m_closeAfterKill = false;
+    if (m_closePending)
         close();
-    }
 }
 
 void frmFinderMain::lstFiles_DblClick()
