@@ -1,5 +1,5 @@
-// The window's life: creation, the guard around its handlers, closing, and what it shows
-// the search run.
+// The window's life: creation, its phases, the guard around its handlers, closing, and what
+// it shows the search run.
 #include "frmFinderMain.h"
 
 #include "EventPump.h"
@@ -11,7 +11,6 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScopeGuard>

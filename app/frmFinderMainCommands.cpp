@@ -37,7 +37,6 @@ void frmFinderMain::cmdKillDestined_Click()
     if (!may(Command::Kill))
         return;
     guarded([this] {
-        // Every button rests while files go; the window itself keeps drawing and answering.
         m_phase = Phase::Killing;
         const QString statusBefore = statusText();
         // The focus rests on the list being emptied, not on whatever Qt would pick, and
@@ -45,6 +44,7 @@ void frmFinderMain::cmdKillDestined_Click()
         const bool focusOnKill = focusWidget() == cmdKillDestined;
         if (focusOnKill)
             lstDestined->setFocus();
+        // Every button rests while files go; the window itself keeps drawing and answering.
         QList<QPair<QPushButton *, bool>> buttons;
         for (QPushButton *button : findChildren<QPushButton *>()) {
             buttons.append({button, button->isEnabled()});
