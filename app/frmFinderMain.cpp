@@ -1,5 +1,5 @@
-// The window's life: creation, the guard around its handlers, closing, and what it shows
-// the search run.
+// The window's life: creation, its phases, the guard around its handlers, closing, and what
+// it shows the search run.
 #include "frmFinderMain.h"
 
 #include "EventPump.h"
@@ -11,7 +11,6 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScopeGuard>
@@ -36,12 +35,12 @@ frmFinderMain::frmFinderMain(QWidget *parent)
 frmFinderMain::~frmFinderMain()
 {
     // A window destroyed without being closed (a test, say) still takes its scratch folder.
-    if (!m_unloaded) {
-        try {
-            Form_Unload();
-        } catch (...) {
-            // Nothing can be shown from a destructor; the folder is left behind.
-        }
+    if (!may(Command::UnloadAtEnd))
+        return;
+    try {
+        unload();
+    } catch (...) {
+        // Nothing can be shown from a destructor; the folder is left behind.
     }
 }
 
@@ -56,12 +55,13 @@ void frmFinderMain::guarded(const std::function<void()> &handler)
     try {
         handler();
     } catch (const std::exception &error) {
-        // A search below this handler must not go on over a removed scratch folder.
-        if (m_running)
-            m_closing = true;
+        // A search below this handler must not go on over a removed scratch folder: it lets
+        // go at its next yield, and the window closes then.
+        if (m_phase == Phase::Searching)
+            m_closePending = true;
         showMessage(QStringLiteral("Error: ") + QString::fromStdString(error.what()));
         try {
-            Form_Unload();
+            unload();
         } catch (...) {
             // The scratch folder could not go: it stays behind, which harms nothing.
         }
@@ -85,12 +85,44 @@ void frmFinderMain::connectCommands()
     connect(lstDestined, &LineListBox::lineMenuRequested, this, &frmFinderMain::lstDestined_ContextMenu);
 }
 
+bool frmFinderMain::may(Command command) const
+{
+    switch (command) {
+    case Command::Start:
+    case Command::Kill:
+        // One at a time. A search shows the user one list while it builds another: nothing
+        // is deleted then.
+        return m_phase == Phase::Idle;
+    case Command::Close:
+        // A search below still holds the scratch folder, and half a KILL would leave the list
+        // and the disk telling different stories: both end first, a search at its next yield.
+        return m_phase == Phase::Idle || m_phase == Phase::Closed;
+    case Command::UnloadAtEnd:
+        return m_phase != Phase::Closed;
+    case Command::KeepSearching:
+        return m_phase == Phase::Searching && !m_closePending;
+    }
+    return false;
+}
+
+void frmFinderMain::leave(Phase phase)
+{
+    if (m_phase == phase)
+        m_phase = Phase::Idle;
+}
+
+void frmFinderMain::unload()
+{
+    m_phase = Phase::Closed;
+    Form_Unload();
+}
+
 void frmFinderMain::cmdStart_Click()
 {
-    if (m_running)
+    if (!may(Command::Start))
         return;
     guarded([this] {
-        m_running = true;
+        m_phase = Phase::Searching;
         SearchRun run(m_state, *this);
         m_run = &run;
         const auto forget = qScopeGuard([this] { m_run = nullptr; });
@@ -99,32 +131,25 @@ void frmFinderMain::cmdStart_Click()
         } catch (const RunAbandoned &) {
             // The window is being closed: no final message, just let go and close.
         } catch (...) {
-            m_running = false;
+            leave(Phase::Searching);
             throw;
         }
-        m_running = false;
+        leave(Phase::Searching);
         m_statusPacer.flush();
-        if (m_closing)
+        if (m_closePending)
             close();
     });
 }
 
 void frmFinderMain::closeEvent(QCloseEvent *event)
 {
-    if (m_killing) {
-        // Half a KILL would leave the list and the disk telling different stories.
-        m_closeAfterKill = true;
+    if (!may(Command::Close)) {
+        m_closePending = true;
         event->ignore();
         return;
     }
-    if (m_running) {
-        // The run is below us on the stack and still holds the scratch folder: it lets go at
-        // its next yield, and the window closes then.
-        m_closing = true;
-        event->ignore();
-        return;
-    }
-    guarded([this] { Form_Unload(); });
+    m_closePending = false;
+    guarded([this] { unload(); });
     event->accept();
 }
 
@@ -217,13 +242,13 @@ void frmFinderMain::showMessage(const QString &text)
 void frmFinderMain::yield()
 {
     EventPump::yield();
-    if (m_closing)
+    if (!may(Command::KeepSearching))
         throw RunAbandoned();
 }
 
 void frmFinderMain::breathe()
 {
     EventPump::breathe();
-    if (m_closing)
+    if (!may(Command::KeepSearching))
         throw RunAbandoned();
 }

@@ -25,7 +25,7 @@ public:
     ~frmFinderMain() override;
 
     [[nodiscard]] const SearchState &state() const { return m_state; }
-    [[nodiscard]] bool isRunning() const { return m_running; }
+    [[nodiscard]] bool isRunning() const { return m_phase == Phase::Searching; }
     // The status lines' texts as the run has them now; the labels show them a little later.
     [[nodiscard]] QString statusText() const override { return m_statusText; }
     [[nodiscard]] QString statusBText() const { return m_statusBText; }
@@ -52,6 +52,27 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    // What the window is doing. A search and KILL let the event loop run, so any handler may
+    // run in the middle of them; `may` alone decides what may run in which phase.
+    enum class Phase {
+        Idle,
+        Searching,
+        Killing,
+        Closed, // the scratch folder is let go of: nothing starts any more
+    };
+    enum class Command {
+        Start,         // a search
+        Kill,          // KILL
+        Close,         // the window closes now rather than when what runs below it ends
+        UnloadAtEnd,   // the scratch folder is removed as the window is destroyed
+        KeepSearching, // a search goes on past its yield
+    };
+    [[nodiscard]] bool may(Command command) const;
+    // Back to Idle when `phase` ends, unless the window was closed meanwhile.
+    void leave(Phase phase);
+    // Closed from now on, and the scratch folder removed (or tried again).
+    void unload();
+
     void Form_Initialize();
     void Form_Load();
     void Form_Unload();
@@ -82,11 +103,10 @@ private:
     // What the obsolete list shows: the proposals of the latest search, or what KILL left.
     PathLines m_destinedShown{&m_state.Paths};
     SearchRun *m_run = nullptr; // the search under way, if any
-    bool m_running = false;
-    bool m_closing = false;
-    bool m_killing = false;       // KILL is moving files
-    bool m_closeAfterKill = false; // a close asked for during KILL
-    bool m_unloaded = false;
+    Phase m_phase = Phase::Idle;
+    // A close asked for while a search or KILL was under way: the search lets go at its
+    // next yield, KILL finishes its files, and then the window closes.
+    bool m_closePending = false;
     QString m_statusText;
     QString m_statusBText;
     int m_progress = 0;

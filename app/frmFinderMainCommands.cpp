@@ -3,25 +3,13 @@
 
 #include "EventPump.h"
 #include "LineListBox.h"
-#include "Messages.h"
-#include "SafeDelete.h"
 #include "SearchRun.h"
+#include "SurplusCopies.h"
 #include "SystemTools.h"
 
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScopeGuard>
-
-namespace {
-
-constexpr int StayedShown = 5;
-
-QString files(int count)
-{
-    return count == 1 ? QStringLiteral("1 file") : QStringLiteral("%1 files").arg(count);
-}
-
-} // namespace
 
 void frmFinderMain::Form_Initialize()
 {
@@ -46,18 +34,17 @@ void frmFinderMain::cmdStop_Click()
 
 void frmFinderMain::cmdKillDestined_Click()
 {
-    // A search shows the user one list while it builds another: nothing is deleted then.
-    if (m_running || m_killing)
+    if (!may(Command::Kill))
         return;
     guarded([this] {
-        // Every button rests while files go; the window itself keeps drawing and answering.
-        m_killing = true;
+        m_phase = Phase::Killing;
         const QString statusBefore = statusText();
         // The focus rests on the list being emptied, not on whatever Qt would pick, and
         // comes back to KILL when it is done.
         const bool focusOnKill = focusWidget() == cmdKillDestined;
         if (focusOnKill)
             lstDestined->setFocus();
+        // Every button rests while files go; the window itself keeps drawing and answering.
         QList<QPair<QPushButton *, bool>> buttons;
         for (QPushButton *button : findChildren<QPushButton *>()) {
             buttons.append({button, button->isEnabled()});
@@ -68,64 +55,22 @@ void frmFinderMain::cmdKillDestined_Click()
                 button->setEnabled(enabled);
             if (focusOnKill && focusWidget() == lstDestined)
                 cmdKillDestined->setFocus();
-            m_killing = false;
+            leave(Phase::Killing);
         });
 
-        // Each file goes only if the copy that stays is still there and still the same: a
-        // search may be long past, and the files may have changed since. What stays is kept
-        // as the list, so that the next press tries exactly those again.
-        const PathLines destined = m_state.DestinedFiles;
-        const std::vector<DestinedPair> pairs = m_state.DestinedPairs;
-        const int n = destined.count();
-        int trashed = 0;
-        int gone = 0;
-        PathLines stayedFiles(&m_state.Paths);
-        std::vector<DestinedPair> stayedPairs;
-        QStringList stayed;
-        for (int i = 1; i <= n; ++i) {
-            setStatus(QStringLiteral("Moving file %1 of %2 to the trash...").arg(i).arg(n));
-            // The window is served every few milliseconds, between files and inside comparisons.
-            EventPump::breathe();
-            const DestinedPair &pair = pairs.at(std::size_t(i - 1));
-            const DiskFile proposed = m_state.Paths.file(pair.proposed);
-            const DeleteResult result = removeSurplusCopy(proposed, m_state.Paths.file(pair.kept), EventPump::breathe);
-            if (result.outcome == DeleteOutcome::Trashed) {
-                ++trashed;
-            } else if (result.outcome == DeleteOutcome::AlreadyGone) {
-                ++gone;
-            } else {
-                stayedFiles.append(destined.idAt(i));
-                stayedPairs.push_back(pair);
-                stayed.append(Messages::shownPath(proposed.path()) + QStringLiteral(" (") + result.reason + QLatin1Char(')'));
-            }
-        }
-        m_state.DestinedFiles = stayedFiles;
-        m_state.DestinedPairs = stayedPairs;
-        m_destinedShown = stayedFiles;
+        // The window is served every few milliseconds, between files and inside comparisons.
+        const KillReport report = removeSurplusCopies(
+            m_state, [this](const QString &text) { setStatus(text); }, EventPump::breathe);
+        // What stayed is the list now, so that the next press tries exactly those again.
+        m_state.DestinedFiles = report.stayedFiles;
+        m_state.DestinedPairs = report.stayedPairs;
+        m_destinedShown = report.stayedFiles;
         lstDestined->sourceReset();
         setStatus(statusBefore);
-
-        QString text = QStringLiteral("Okay!");
-        if (trashed || gone || !stayed.isEmpty())
-            text += QLatin1Char('\n');
-        if (trashed)
-            text += QStringLiteral("\n%1 moved to the trash.").arg(files(trashed));
-        if (gone)
-            text += QStringLiteral("\n%1 already gone.").arg(files(gone));
-        if (!stayed.isEmpty()) {
-            text += QStringLiteral("\n%1 stayed:").arg(files(int(stayed.size())));
-            for (const QString &line : stayed.mid(0, StayedShown))
-                text += QLatin1Char('\n') + line;
-            if (stayed.size() > StayedShown)
-                text += QStringLiteral("\n...");
-        }
-        showMessage(text);
+        showMessage(report.message());
     });
-    // A close asked for while files went is honoured now.
-    if (m_closeAfterKill) {
-        m_closeAfterKill = false;
+    if (m_closePending)
         close();
-    }
 }
 
 void frmFinderMain::lstFiles_DblClick()

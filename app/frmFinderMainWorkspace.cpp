@@ -53,7 +53,6 @@ void frmFinderMain::Form_Load()
 
 void frmFinderMain::Form_Unload()
 {
-    m_unloaded = true;
     CommonTools &common = CommonTools::instance();
     const bool named = !m_state.WorkFolder.trimmed().isEmpty();
     const bool exists = common.FolderExists(m_state.WorkFolder);
