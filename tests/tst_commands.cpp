@@ -62,7 +62,7 @@ void propose(SearchState &state, const QString &proposed, const QString &kept)
         struct stat st {};
         const QByteArray native = QFile::encodeName(path);
         ::lstat(native.constData(), &st);
-        return state.Paths.add(native, quint64(st.st_dev), quint64(st.st_ino));
+        return state.Paths.add(native, FileId::of(st));
     };
     state.DestinedPairs.push_back({found(proposed), found(kept)});
     state.DestinedFiles.append(state.DestinedPairs.back().proposed);
