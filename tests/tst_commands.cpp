@@ -203,9 +203,12 @@ private slots:
         const QMap<QString, QByteArray> trashBefore = trash();
         frmFinderMain window;
         QStringList focusAtBox;
+        QList<bool> buttonsHeld; // at each KILL's box: no button may be pressed yet
         // At the fourth box, the second KILL's, the window is asked to close.
-        MessageCatcher catcher([&](const QString &) {
+        MessageCatcher catcher([&](const QString &text) {
             focusAtBox << (QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : QString());
+            if (text.startsWith("Okay!"))
+                buttonsHeld << std::ranges::none_of(window.findChildren<QPushButton *>(), &QWidget::isEnabled);
             if (focusAtBox.size() == 4 && window.close())
                 focusAtBox << "closed during KILL";
         });
@@ -241,6 +244,7 @@ private slots:
         added.removeIf([&](auto entry) { return trashBefore.contains(entry.key()); });
         QCOMPARE(added.keys(), surplus);
         QCOMPARE(added.values(), (QByteArrayList{"alpha", "alpha", "bravo!"}));
+        QCOMPARE(buttonsHeld, QList<bool>(3, true));
     }
 
     // KILL's work, without the window: each proposed file goes only while it is still a copy
