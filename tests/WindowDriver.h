@@ -6,8 +6,12 @@
 #include "LineListBox.h"
 #include "frmFinderMain.h"
 
+#include <QCheckBox>
 #include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QStringList>
+#include <QTest>
 
 #include <functional>
 
@@ -28,6 +32,20 @@ T *control(const frmFinderMain &window, const char *name)
     if (!found)
         qFatal("no control %s", name);
     return found;
+}
+
+inline void click(frmFinderMain &window, const char *button)
+{
+    QTest::mouseClick(control<QPushButton>(window, button), Qt::LeftButton);
+}
+
+// Types `folder`, ticks the sub-folders box if asked, and starts the search.
+inline void startSearch(frmFinderMain &window, const QString &folder, bool subFolders = false)
+{
+    QTest::keyClicks(control<QLineEdit>(window, "txtPath"), folder);
+    if (subFolders)
+        QTest::keyClick(control<QCheckBox>(window, "chkSubDirs"), Qt::Key_Space);
+    click(window, "cmdStart");
 }
 
 // The lines of a list box, top to bottom.

@@ -27,19 +27,6 @@
 
 namespace {
 
-void click(frmFinderMain &window, const char *button)
-{
-    QTest::mouseClick(control<QPushButton>(window, button), Qt::LeftButton);
-}
-
-// Searches `folder` with its sub-folders.
-void search(frmFinderMain &window, const QString &folder)
-{
-    QTest::keyClicks(control<QLineEdit>(window, "txtPath"), folder);
-    QTest::keyClick(control<QCheckBox>(window, "chkSubDirs"), Qt::Key_Space);
-    click(window, "cmdStart");
-}
-
 // The files in the trash by the full path their record gives, with their contents.
 QMap<QString, QByteArray> trash()
 {
@@ -216,7 +203,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(&window));
         // Before any search there is nothing to delete; the search below still finds every copy.
         click(window, "cmdKillDestined");
-        search(window, dir.path());
+        startSearch(window, dir.path(), true);
         QCOMPARE(catcher.texts, (QStringList{"Okay!", "DONE!"}));
         QCOMPARE(lines(window, "lstDestined").join('|'), surplus.join('|').toLower());
 
@@ -339,7 +326,7 @@ private slots:
         const QStringList files{dir.createFile("a1", "alpha"), dir.createFile("a2", "alpha")};
         frmFinderMain window;
         MessageCatcher catcher;
-        search(window, dir.path());
+        startSearch(window, dir.path(), true);
         int asked = 0;
         ScopedHook hook([&] {
             if (window.isRunning() && !control<QPushButton>(window, "cmdKillDestined")->isEnabled() && ++asked)
@@ -381,7 +368,7 @@ private slots:
             QTest::mouseDClick(control<LineListBox>(window, list)->viewport(), Qt::LeftButton, {}, QPoint(10, 10));
         QCOMPARE(catcher.texts, (QStringList{QString(), QString()}));
 
-        search(window, dir.path());
+        startSearch(window, dir.path(), true);
         // The newest pair is on top; the bottom line is the first pair found.
         auto *equal = control<LineListBox>(window, "lstEqual");
         QCOMPARE(equal->count(), 2);
@@ -429,7 +416,7 @@ private slots:
         MessageCatcher catcher;
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
-        search(window, dir.path());
+        startSearch(window, dir.path(), true);
         QCOMPARE(catcher.texts, QStringList{"DONE!"});
         // The pair as first found is the bottom line.
         QMenu *menu = rightClick(window, "lstEqual", 1);
@@ -460,7 +447,7 @@ private slots:
         OpenerCatcher opener;
         window.show();
         QVERIFY(QTest::qWaitForWindowActive(&window));
-        search(window, dir.path());
+        startSearch(window, dir.path(), true);
         const auto shown = [&] {
             QStringList state;
             for (const char *list : {"lstFiles", "lstEqual", "lstDestined"})

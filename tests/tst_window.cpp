@@ -17,17 +17,6 @@
 
 namespace {
 
-void click(frmFinderMain &window, const char *button)
-{
-    QTest::mouseClick(control<QPushButton>(window, button), Qt::LeftButton);
-}
-
-void startSearch(frmFinderMain &window, const QString &folder)
-{
-    QTest::keyClicks(control<QLineEdit>(window, "txtPath"), folder);
-    click(window, "cmdStart");
-}
-
 // Presses Tab nine times from `from`, round the eight stops and back, naming where the focus was.
 QStringList tabChain(QWidget *from)
 {
