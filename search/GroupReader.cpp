@@ -1,6 +1,9 @@
 // The comparison's reading thread and the hand-over of its results.
 #include "GroupReader.h"
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 
@@ -94,6 +97,9 @@ void GroupReader::start()
 
 void GroupReader::work()
 {
+    // Reading can keep every core busy for minutes: the desktop, and a screen reader above all,
+    // come first. Nothing else runs at this thread's priority, so alone it loses nothing.
+    (void)::setpriority(PRIO_PROCESS, ::gettid(), ReadingNice);
     const int cap = std::max(1, GroupContent::descriptorCap() / Threads);
     const qint64 memory = GroupContent::MemoryBudget / Threads;
     std::unique_lock lock(m_mutex);

@@ -61,6 +61,7 @@ private:
 
     mutable std::mutex m_mutex;
     static constexpr int Threads = 2;
+    static constexpr int ReadingNice = 10; // on Linux, a thread's own nice value
     std::condition_variable m_wake; // a thread has work, or is to end
     std::condition_variable m_done; // a job is done
     std::deque<Job> m_jobs;
