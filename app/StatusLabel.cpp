@@ -82,6 +82,14 @@ void StatusLabel::setStatus(const QString &text, int percent)
     tellReader();
 }
 
+void StatusLabel::tellPending()
+{
+    if (m_tellLater.isActive()) {
+        m_tellLater.stop();
+        tellReader();
+    }
+}
+
 void StatusLabel::tellReader()
 {
     m_sinceTold.start();

@@ -22,6 +22,9 @@ public:
     // (the walk).
     void setStatus(const QString &text, int percent);
     [[nodiscard]] int progress() const { return m_progress; }
+    // Tells a screen reader now what it would be told within the second, as before a box that
+    // it is to read after the progress, not before.
+    void tellPending();
 
 private:
     void tellReader();

@@ -236,6 +236,8 @@ void frmFinderMain::showMessage(const QString &text)
     if (m_run)
         m_run->pauseReading();
     m_statusPacer.flush();
+    lblStatus->tellPending();
+    lblStatusB->tellPending();
     Messages::show(this, text);
 }
 
