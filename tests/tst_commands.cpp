@@ -355,29 +355,6 @@ private slots:
         QCOMPARE(prompts, (QStringList{"Look where?", "Look where?"}));
     }
 
-    void doubleClickShowsWholeLine()
-    {
-        TestDir dir;
-        const QString shortPath = dir.createFile(QStringLiteral("a-short"), "same");
-        const QString longPath = dir.createFile(QString(150, QLatin1Char('z')), "same");
-        frmFinderMain window;
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
-        MessageCatcher catcher;
-        for (const char *list : {"lstFiles", "lstEqual"})
-            QTest::mouseDClick(control<LineListBox>(window, list)->viewport(), Qt::LeftButton, {}, QPoint(10, 10));
-        QCOMPARE(catcher.texts, (QStringList{QString(), QString()}));
-
-        startSearch(window, dir.path(), true);
-        // The newest pair is on top; the bottom line is the first pair found.
-        auto *equal = control<LineListBox>(window, "lstEqual");
-        QCOMPARE(equal->count(), 2);
-        const QString expected = shortPath.toLower() + QStringLiteral(" <--> ") + longPath.toLower();
-        QVERIFY(equal->fontMetrics().horizontalAdvance(expected) > equal->viewport()->width());
-        QTest::mouseDClick(equal->viewport(), Qt::LeftButton, {}, QPoint(10, equal->rowHeight() * 3 / 2));
-        QCOMPARE(catcher.texts.last(), expected);
-    }
-
     // What a line's menu offers for a pair of equal files: each command for each file, under
     // names that tell them apart; no "Open" for what a desktop might run instead of show.
     void lineMenuOffers_data()

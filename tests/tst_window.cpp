@@ -136,6 +136,12 @@ private slots:
         QTest::keyClick(path, Qt::Key_Escape);
         QCOMPARE(catcher.texts, QStringList());
         QCOMPARE(window.statusText(), QString());
+        // A double-click on an empty list shows an empty box.
+        for (const char *list : {"lstFiles", "lstEqual"})
+            QTest::mouseDClick(control<LineListBox>(window, list)->viewport(), Qt::LeftButton, {}, QPoint(10, 10));
+        QCOMPARE(catcher.texts, (QStringList{QString(), QString()}));
+        catcher.texts.clear();
+        whileShowing.clear();
 
         click(window, "cmdStart");
         QCOMPARE(runningChain, (QStringList{"txtPath", "chkSubDirs", "cmdBrowse1", "lstFiles", "lstEqual", "cmdStop",
@@ -185,7 +191,10 @@ private slots:
                      qPrintable(QToolTip::text()));
         }
         // Enter shows a line as a double-click does, in the two lists that have that command.
-        const QStringList shown = {lines(window, "lstFiles").last(), lines(window, "lstEqual").last()};
+        auto *equal = control<LineListBox>(window, "lstEqual");
+        QTest::mouseDClick(equal->viewport(), Qt::LeftButton, {}, QPoint(10, 5));
+        const QStringList shown = {lines(window, "lstFiles").last(), lines(window, "lstEqual").last(),
+                                   equal->line(equal->rowAt(5))};
         QCOMPARE(catcher.texts, QStringList({"Canceled!", "DONE!"}) + shown);
     }
 
