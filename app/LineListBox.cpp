@@ -33,20 +33,6 @@ LineListBox::LineListBox(QWidget *parent)
 
 LineListBox::~LineListBox() = default;
 
-namespace {
-bool s_readerAssumed = false;
-} // namespace
-
-void LineListBox::assumeReaderForTests(bool assumed)
-{
-    s_readerAssumed = assumed;
-}
-
-bool LineListBox::readerListens()
-{
-    return s_readerAssumed || EventPump::readerListens();
-}
-
 void LineListBox::setSource(const LineSource *source)
 {
     m_source = source ? source : &m_none;
@@ -64,7 +50,7 @@ void LineListBox::sourceInsertedAtTop(int added)
         m_scrollBy += added;
     m_addedAtTop += added;
     // Nobody to tell: nothing waits to be told.
-    if (!readerListens())
+    if (!EventPump::readerListens())
         m_toldAtTop = m_addedAtTop;
     // The selection stays with its line, as the lines below it move down.
     if (m_current >= 0)
@@ -144,7 +130,7 @@ void LineListBox::refresh()
 void LineListBox::tellReader()
 {
     // Asking for an event's interface would make one: only when a reader listens.
-    if (!readerListens()) {
+    if (!EventPump::readerListens()) {
         m_notices = 0;
         m_toldAtTop = m_addedAtTop;
         return;

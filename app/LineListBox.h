@@ -46,9 +46,6 @@ public:
     // rows without them, so that a row it asks for between two notices stays the line it
     // meant: row for the reader = row on screen - untold().
     [[nodiscard]] int untold() const { return int(m_addedAtTop - m_toldAtTop); }
-    // Whether a screen reader listens; a test may say one does where the platform has none.
-    [[nodiscard]] static bool readerListens();
-    static void assumeReaderForTests(bool assumed);
 
 signals:
     // Also when the double-click falls below the last line: the window then shows the

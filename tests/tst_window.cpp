@@ -228,8 +228,8 @@ private slots:
         QCOMPARE(list.line(list.rowAt(1)), QStringLiteral("105"));
 
         // A screen reader's rows stay the lines it was told of until it is told of more.
-        LineListBox::assumeReaderForTests(true);
-        const auto noReader = qScopeGuard([] { LineListBox::assumeReaderForTests(false); });
+        EventPump::assumeReaderForTests(true);
+        const auto noReader = qScopeGuard([] { EventPump::assumeReaderForTests(false); });
         QAccessibleInterface *reader = QAccessible::queryAccessibleInterface(&list);
         list.activateWindow();
         list.setFocus();

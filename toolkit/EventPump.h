@@ -28,6 +28,8 @@ void breathe();
 // Whether a screen reader listens: the loop then runs more often, as it asks a dozen
 // questions to present one change and each is answered only when the loop runs.
 [[nodiscard]] bool readerListens();
+// For tests: a screen reader listens, where the platform (offscreen) has none to tell of.
+void assumeReaderForTests(bool assumed);
 
 // What a benchmark or a test wants to know about the event loop since the last reset.
 struct Stats
