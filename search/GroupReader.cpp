@@ -91,7 +91,7 @@ void GroupReader::discardAll()
 
 void GroupReader::start()
 {
-    for (int i = 0; i < Threads; ++i)
+    for (int i = 0; i < m_threadCount; ++i)
         m_threads.emplace_back([this] { work(); });
 }
 
@@ -100,8 +100,8 @@ void GroupReader::work()
     // Reading can keep every core busy for minutes: the desktop, and a screen reader above all,
     // come first. Nothing else runs at this thread's priority, so alone it loses nothing.
     (void)::setpriority(PRIO_PROCESS, ::gettid(), ReadingNice);
-    const int cap = std::max(1, GroupContent::descriptorCap() / Threads);
-    const qint64 memory = GroupContent::MemoryBudget / Threads;
+    const int cap = std::max(1, GroupContent::descriptorCap() / m_threadCount);
+    const qint64 memory = GroupContent::MemoryBudget / m_threadCount;
     std::unique_lock lock(m_mutex);
     for (;;) {
         Job *next = nullptr;

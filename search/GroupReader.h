@@ -4,6 +4,7 @@
 
 #include "GroupContent.h"
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <deque>
@@ -18,12 +19,12 @@
 
 // The threads touch nothing but the files and their own queue: every widget, list and piece
 // of the window's state stays with the window's thread, which takes the results in the order
-// the groups were queued. Two threads read two groups side by side, each within half of the
+// the groups were queued. Each thread reads a group of its own, within its share of the
 // descriptors and memory one reader may hold: the window's thread mostly waits meanwhile.
 class GroupReader
 {
 public:
-    GroupReader() = default;
+    explicit GroupReader(int threads = 2) : m_threadCount(std::max(1, threads)) {}
     // Abandons what is being read and joins the threads: nothing outlives the reader.
     ~GroupReader();
     GroupReader(const GroupReader &) = delete;
@@ -60,7 +61,7 @@ private:
     void work();
 
     mutable std::mutex m_mutex;
-    static constexpr int Threads = 2;
+    const int m_threadCount;
     static constexpr int ReadingNice = 10; // on Linux, a thread's own nice value
     std::condition_variable m_wake; // a thread has work, or is to end
     std::condition_variable m_done; // a job is done

@@ -377,6 +377,7 @@ private slots:
         QTest::addColumn<QList<int>>("firstPick");
         QTest::addColumn<QList<int>>("secondPick");
         QTest::addColumn<bool>("stopAtEveryLoad");
+        QTest::addColumn<bool>("readerListens"); // files are then read by one thread, not two
 
         // Equal pairs, and files that differ only in their last byte, just past the first block
         // read, or deep inside: every way a memo or a chunked reader could get it wrong.
@@ -389,7 +390,7 @@ private slots:
             << QList<QByteArray>{"aaaa", "aaab", "bbbb", "ccccc", "ccccd", "", "xy", large, largeMiddle, largeLast,
                                  block, blockEdge}
             << QList<int>{0, 1, 0, 2, 0, 3, 4, 3, 5, 5, 6, 7, 8, 7, 10, 11, 10, 9}
-            << QList<int>{2, 0, 3, 6, 6, 5, 8, 1, 11, 9} << true;
+            << QList<int>{2, 0, 3, 6, 6, 5, 8, 1, 11, 9} << true << false;
 
         // More files of one size and one first block than may be open at once.
         QList<QByteArray> variants;
@@ -398,7 +399,7 @@ private slots:
         QList<int> many;
         for (int i = 0; i < 150; ++i)
             many << (i % 7 == 0 ? 1 : i % 11 == 0 ? 2 : 0);
-        QTest::newRow("many open files") << variants << many << QList<int>{2, 1} << false;
+        QTest::newRow("many open files, a screen reader listening") << variants << many << QList<int>{2, 1} << false << true;
     }
     void matchesPlainSearch()
     {
@@ -406,6 +407,9 @@ private slots:
         QFETCH(QList<int>, firstPick);
         QFETCH(QList<int>, secondPick);
         QFETCH(bool, stopAtEveryLoad);
+        QFETCH(bool, readerListens);
+        EventPump::assumeReaderForTests(readerListens);
+        const auto deaf = qScopeGuard([] { EventPump::assumeReaderForTests(false); });
         const QString base = freshFolder();
         const QStringList folders = {base + QStringLiteral("/first"), base + QStringLiteral("/second")};
         QVERIFY(QDir().mkpath(folders[0]) && QDir().mkpath(folders[1]));
