@@ -1,5 +1,6 @@
 // Lets something that changes thousands of times a second be shown (drawn, or handed to a
-// label or a screen reader) at most every 16 ms, while what it holds is always current.
+// label or a screen reader) at most once an interval, 16 ms unless given, while what it holds
+// is always current.
 #pragma once
 
 #include <QElapsedTimer>
@@ -12,7 +13,8 @@ class RepaintPacer
 {
 public:
     // `refresh` brings what is shown up to date, for instance by calling update().
-    RepaintPacer(QObject *context, std::function<void()> refresh) : m_refresh(std::move(refresh))
+    RepaintPacer(QObject *context, std::function<void()> refresh, qint64 intervalMs = 16)
+        : m_refresh(std::move(refresh)), m_interval(intervalMs)
     {
         m_later.setSingleShot(true);
         QObject::connect(&m_later, &QTimer::timeout, context, [this] { flush(); });
@@ -23,10 +25,10 @@ public:
     {
         if (m_later.isActive())
             return;
-        if (!m_last.isValid() || m_last.elapsed() >= Interval)
+        if (!m_last.isValid() || m_last.elapsed() >= m_interval)
             flush();
         else
-            m_later.start(int(Interval - m_last.elapsed()));
+            m_later.start(int(m_interval - m_last.elapsed()));
     }
 
     // Refreshes now, as before a modal box or at the end of a search.
@@ -37,9 +39,16 @@ public:
         m_refresh();
     }
 
+    // Refreshes now only if a refresh is waiting for its turn.
+    void flushPending()
+    {
+        if (m_later.isActive())
+            flush();
+    }
+
 private:
-    static constexpr qint64 Interval = 16;
     std::function<void()> m_refresh;
+    qint64 m_interval;
     QTimer m_later;
     QElapsedTimer m_last;
 };

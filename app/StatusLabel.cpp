@@ -9,8 +9,6 @@
 
 namespace {
 
-constexpr qint64 TellEveryMs = 1000;
-
 class StatusAccessible : public QAccessibleWidget, public QAccessibleValueInterface
 {
 public:
@@ -63,36 +61,18 @@ StatusLabel::StatusLabel(QWidget *parent)
     // A label with no name of its own tells every new text at once; with one, it leaves the
     // telling to us. The name a reader gets is still the text (see StatusAccessible).
     setAccessibleName(QStringLiteral("status"));
-    m_tellLater.setSingleShot(true);
-    connect(&m_tellLater, &QTimer::timeout, this, &StatusLabel::tellReader);
 }
 
 void StatusLabel::setStatus(const QString &text, int percent)
 {
     setText(text);
     m_progress = percent;
-    if (text == m_toldText && percent == m_toldProgress)
-        return;
-    const qint64 wait = m_sinceTold.isValid() ? TellEveryMs - m_sinceTold.elapsed() : 0;
-    if (wait > 0) {
-        if (!m_tellLater.isActive())
-            m_tellLater.start(int(wait));
-        return;
-    }
-    tellReader();
-}
-
-void StatusLabel::tellPending()
-{
-    if (m_tellLater.isActive()) {
-        m_tellLater.stop();
-        tellReader();
-    }
+    if (text != m_toldText || percent != m_toldProgress)
+        m_tellPacer.changed();
 }
 
 void StatusLabel::tellReader()
 {
-    m_sinceTold.start();
     const bool nameChanged = text() != m_toldText;
     const bool valueChanged = m_progress != m_toldProgress;
     m_toldText = text();

@@ -1,9 +1,9 @@
 // The search's status lines: labels on screen; to a screen reader the first is a progress bar.
 #pragma once
 
-#include <QElapsedTimer>
+#include "RepaintPacer.h"
+
 #include <QLabel>
-#include <QTimer>
 
 // A screen reader passes over a label's changing name, but speaks a progress bar's value now
 // and then by itself: so the label tells its percentage as a value too, unless it shows no
@@ -24,7 +24,7 @@ public:
     [[nodiscard]] int progress() const { return m_progress; }
     // Tells a screen reader now what it would be told within the second, as before a box that
     // it is to read after the progress, not before.
-    void tellPending();
+    void tellPending() { m_tellPacer.flushPending(); }
 
 private:
     void tellReader();
@@ -35,6 +35,5 @@ private:
     QString m_toldText;
     // Each change is a message a reader must take in: one a second is all it speaks anyway,
     // and more keep it from the keys the user presses.
-    QElapsedTimer m_sinceTold;
-    QTimer m_tellLater;
+    RepaintPacer m_tellPacer{this, [this] { tellReader(); }, 1000};
 };
