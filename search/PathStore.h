@@ -13,13 +13,13 @@
 
 // A file as the walk found it: its real path in the bytes the system names it by, and which
 // file it was on disk. A line that names no file the walk found (one this window never wrote)
-// has no identity: inode 0, which no file the walk meets has.
+// has no identity: FileId {}.
 struct DiskFile
 {
     QByteArray native;
     FileId id;
 
-    [[nodiscard]] bool isKnown() const { return id.inode != 0; }
+    [[nodiscard]] bool isKnown() const { return id.isKnown(); }
     [[nodiscard]] QString path() const;
 };
 
@@ -40,7 +40,7 @@ public:
         return {e.bytes, qsizetype(e.length)};
     }
     [[nodiscard]] FileId fileId(Id id) const { return m_entries[id].file; }
-    [[nodiscard]] bool isKnown(Id id) const { return m_entries[id].file.inode != 0; }
+    [[nodiscard]] bool isKnown(Id id) const { return m_entries[id].file.isKnown(); }
 
     [[nodiscard]] QString path(Id id) const;
     [[nodiscard]] DiskFile file(Id id) const { return {native(id).toByteArray(), fileId(id)}; }

@@ -13,6 +13,8 @@ struct FileId
     quint64 inode = 0;
 
     bool operator==(const FileId &) const = default;
+    // {} names no file: no file on disk has inode 0.
+    [[nodiscard]] bool isKnown() const { return inode != 0; }
 
     [[nodiscard]] static FileId of(const struct stat &st) { return {quint64(st.st_dev), quint64(st.st_ino)}; }
 };

@@ -248,7 +248,7 @@ void Walk::sortByName(std::vector<Entry> &entries, bool (*before)(const QByteArr
 
 bool Walk::keptForRecovery(const QByteArray &name, const FileId &id) const
 {
-    return (m_trash.inode != 0 && id == m_trash)
+    return (m_trash.isKnown() && id == m_trash)
         || isRecoveryFolder(name, m_chain.back(), m_chain[m_chain.size() - 2]);
 }
 
