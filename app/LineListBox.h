@@ -6,8 +6,8 @@
 #include "RepaintPacer.h"
 
 #include <QAbstractScrollArea>
-#include <QScrollBar>
 #include <QElapsedTimer>
+#include <QScrollBar>
 #include <QString>
 #include <QTimer>
 

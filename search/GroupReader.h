@@ -6,10 +6,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <exception>
-#include <chrono>
 #include <functional>
 #include <memory>
 #include <mutex>

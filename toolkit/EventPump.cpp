@@ -16,6 +16,8 @@ constexpr qint64 ReaderIntervalNs = 1'000'000;
 // as a few dozen points.
 constexpr quint32 LongestStride = 1u << 14;
 
+bool s_readerAssumed = false; // a test says a screen reader listens
+
 struct State
 {
     EventPump::Stats stats;
@@ -83,10 +85,6 @@ void yield()
         hook();
     }
 }
-
-namespace {
-bool s_readerAssumed = false;
-} // namespace
 
 bool readerListens()
 {

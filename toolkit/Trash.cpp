@@ -320,7 +320,9 @@ void checkMoved(const TrashedFile &trashed, int folder, const QByteArray &name, 
 
 } // namespace
 
-QByteArray Trash::dataHome()
+namespace Trash {
+
+QByteArray dataHome()
 {
     // A relative value is to be ignored, and would be taken from the current folder.
     const QByteArray configured = qgetenv("XDG_DATA_HOME");
@@ -333,8 +335,6 @@ QByteArray Trash::dataHome()
     }
     return home.startsWith('/') ? home + "/.local/share" : QByteArray();
 }
-
-namespace Trash {
 
 TrashedFile moveToTrash(int folder, const QByteArray &name, const QString &path, const FileId &file)
 {

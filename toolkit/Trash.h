@@ -22,9 +22,10 @@ namespace Trash {
 [[nodiscard]] QByteArray dataHome();
 
 // Moves the entry `name` of the open folder `folder` into the trash of its drive, provided it
-// is still the file `file`; `path` is its full path, kept in the trash's record of it. Nothing is ever overwritten, and nothing is deleted: when the trash cannot take the
-// file, it stays where it is, and a ToolkitError gives the reason (of kind NotFound when the
-// file is gone already).
+// is still the file `file`; `path` is its full path, kept in the trash's record of it.
+// Nothing is ever overwritten, and nothing is deleted: when the trash cannot take the file, it
+// stays where it is, and a ToolkitError gives the reason (of kind NotFound when the file is
+// gone already).
 [[nodiscard]] TrashedFile moveToTrash(int folder, const QByteArray &name, const QString &path, const FileId &file);
 
 // Moves a trashed file back to `name` in `folder`, never over another file, and forgets its
