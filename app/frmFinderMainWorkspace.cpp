@@ -1,6 +1,7 @@
 // The window's private scratch folder: made when the window opens, removed when it closes.
 #include "frmFinderMain.h"
 
+#include "BucketIo.h"
 #include "CommonTools.h"
 #include "EventPump.h"
 #include "FileDescriptor.h"
@@ -60,6 +61,8 @@ void frmFinderMain::Form_Unload()
         return;
     const QString notice = common.ShowBusyMessage(QStringLiteral("Deleting temporary files..."), 0, 0, -1);
     EventPump::yield();
+    // A bucket file being written ends first; nothing begins in the folder afterwards.
+    BucketIo::settle(m_state.WorkFolder);
     try {
         SystemTools::instance().DeleteFolder(m_state.WorkFolder);
     } catch (...) {

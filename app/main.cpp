@@ -3,6 +3,7 @@
 #include "DisplayCheck.h"
 #include "SignalRelay.h"
 #include "StartupMessages.h"
+#include "Worker.h"
 #include "frmFinderMain.h"
 
 #include <QApplication>
@@ -11,6 +12,7 @@
 
 #include <cstdio>
 #include <optional>
+#include <unistd.h>
 
 namespace {
 
@@ -53,14 +55,24 @@ int main(int argc, char *argv[])
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/samelyn.svg")));
 
     try {
-        // Before the window makes its scratch folder: from then on a signal must not end the
-        // program without removing it.
-        SignalRelay relay;
-        frmFinderMain window;
-        relay.setWindow(&window);
-        window.setFolderText(options.folder);
-        window.show();
-        return QApplication::exec();
+        int code = 0;
+        {
+            // Before the window makes its scratch folder: from then on a signal must not end
+            // the program without removing it.
+            SignalRelay relay;
+            frmFinderMain window;
+            relay.setWindow(&window);
+            window.setFolderText(options.folder);
+            window.show();
+            code = QApplication::exec();
+        }
+        // A thread still held in a read of a drive that does not answer would keep the
+        // program alive, or be cut off in the middle of the program's own ending.
+        if (!Worker::waitForAll(100)) {
+            std::fflush(nullptr);
+            ::_exit(code);
+        }
+        return code;
     } catch (const std::exception &error) {
         // The window could not even be made (its scratch folder, say).
         QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Samelyn"),

@@ -67,6 +67,12 @@ private:
 
 thread_local Buffer buffer;
 
+std::function<void()> &beforeRead()
+{
+    static std::function<void()> hook;
+    return hook;
+}
+
 bool outOfDescriptors(int error)
 {
     return error == EMFILE || error == ENFILE;
@@ -253,6 +259,8 @@ private:
             return false;
         throwIfCancelled();
         FileSlot &slot = m_slots[std::size_t(index)];
+        if (beforeRead())
+            beforeRead()();
         const qint64 done = ::readAt(slot.fd.get(), into, length, offset);
         if (done < 0) {
             slot.state = State::Unreadable;
@@ -397,6 +405,11 @@ private:
 };
 
 } // namespace
+
+void GroupContent::setBeforeReadForTests(std::function<void()> hook)
+{
+    beforeRead() = std::move(hook);
+}
 
 int GroupContent::descriptorCap()
 {

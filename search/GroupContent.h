@@ -4,6 +4,7 @@
 #include "PathStore.h"
 
 #include <atomic>
+#include <functional>
 #include <vector>
 
 // The comparison asks "is the file at j equal to the one at k" for every ordered pair of a
@@ -29,6 +30,10 @@ public:
     // `cap` and `memory` are this reader's share, where several read side by side.
     [[nodiscard]] bool examine(const std::vector<DiskFile> &files, qint64 size, const std::atomic<bool> &cancel,
                                int cap = descriptorCap(), qint64 memory = MemoryBudget);
+
+    // For tests: called on the reading thread before every read, as a drive that does not
+    // answer would hold it. An empty function removes it.
+    static void setBeforeReadForTests(std::function<void()> hook);
 
     [[nodiscard]] State stateOf(int index) const { return m_state[std::size_t(index)]; }
     // Equal numbers mean equal bytes; only for Loaded positions.

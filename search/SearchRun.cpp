@@ -1,6 +1,7 @@
 // One search run, on the window's thread; every yield may run any other handler of the window.
 #include "SearchRun.h"
 
+#include "BucketIo.h"
 #include "CommonTools.h"
 #include "EventPump.h"
 #include "FileDescriptor.h"
@@ -48,20 +49,6 @@ QString bucketName(qint64 size)
 QString quoted(const QString &path)
 {
     return QLatin1Char('"') + Messages::shownPath(path) + QLatin1Char('"');
-}
-
-void appendToBucket(int folder, const QString &bucket, const QByteArray &lines)
-{
-    // Bucket files only ever grow: a later search in the same window also meets the files
-    // of earlier searches, and the older lines come first.
-    FileDescriptor fd(::openat(folder, QFile::encodeName(bucket).constData(),
-                               O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
-    if (!fd.isValid())
-        throw ToolkitError(QStringLiteral("Could not open ") + bucket + QStringLiteral(": ")
-                           + ToolkitError::describeErrno(errno));
-    if (const int error = writeAllAndClose(std::move(fd), lines))
-        throw ToolkitError(QStringLiteral("Could not write ") + bucket + QStringLiteral(": ")
-                           + ToolkitError::describeErrno(error));
 }
 
 } // namespace
@@ -170,6 +157,8 @@ void SearchRun::gather(const QString &folder)
                                                           : QStringLiteral("its path is longer than the system allows"));
     };
     seeker.Yield = [this] { m_host.yield(); };
+    // A stop ends the walk: on a share that sleeps it would never end by itself.
+    seeker.Stopped = [this] { return m_state.StopRequested; };
     if (m_host.subFoldersTicked())
         seeker.IncludeSubFolders = true;
     seeker.Folder = folder;
@@ -214,6 +203,9 @@ void SearchRun::writeBuckets()
         m_statusPart = i;
         m_statusWhole = m_state.PathList.count();
         yieldPoint();
+        // The files not yet sorted in are dropped: the buckets are left as if never found.
+        if (m_state.StopRequested)
+            break;
         const qint64 size = m_state.SizeList.at(std::size_t(i - 1));
         std::vector<PathStore::Id> &lines = m_state.BucketFiles[size];
         if (!linesBefore.contains(size)) {
@@ -224,12 +216,10 @@ void SearchRun::writeBuckets()
     }
     m_state.SizeList = {};
     m_state.PathList.clear();
+    m_io = std::make_unique<BucketIo>(m_state.WorkFolder);
     if (sizes.empty())
         return;
     readWhileWriting();
-    // Eleven thousand sizes are eleven thousand files: each is opened from the folder, not
-    // by its whole path.
-    const FileDescriptor folder = openWorkspace();
     for (const qint64 size : sizes) {
         const std::vector<PathStore::Id> &files = m_state.BucketFiles[size];
         QByteArray lines;
@@ -237,7 +227,38 @@ void SearchRun::writeBuckets()
             lines += m_state.Paths.loweredNative(files[i]);
             lines += "\r\n";
         }
-        appendToBucket(folder.get(), bucketName(size), lines);
+        m_io->append(bucketName(size), lines);
+        m_appended.push_back({size, linesBefore.value(size)});
+        m_host.breathe();
+    }
+}
+
+// The writes not yet begun are never made, and the window forgets the lines they held.
+void SearchRun::stopBucketing()
+{
+    const std::size_t begun = std::size_t(m_io->stopWriting());
+    for (std::size_t i = begun; i < m_appended.size(); ++i) {
+        const auto &[size, before] = m_appended[i];
+        if (before == 0)
+            m_state.BucketFiles.remove(size);
+        else
+            m_state.BucketFiles[size].resize(before);
+    }
+    m_appended.clear();
+}
+
+// The next answer about the bucket files; the window is served meanwhile.
+BucketIo::Answer SearchRun::awaitBuckets()
+{
+    for (;;) {
+        if (m_state.StopRequested && !m_appended.empty())
+            stopBucketing();
+        if (std::optional<BucketIo::Answer> answer = m_io->next(std::chrono::milliseconds(1))) {
+            if (!answer->error.isEmpty())
+                throw ToolkitError(answer->error);
+            return std::move(*answer);
+        }
+        publish();
         m_host.breathe();
     }
 }
@@ -264,24 +285,24 @@ void SearchRun::readWhileWriting()
     }
 }
 
-FileDescriptor SearchRun::openWorkspace() const
-{
-    FileDescriptor folder(::open(QFile::encodeName(m_state.WorkFolder).constData(),
-                                 O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (!folder.isValid())
-        throw ToolkitError(QStringLiteral("Could not open ") + m_state.WorkFolder + QStringLiteral(": ")
-                           + ToolkitError::describeErrno(errno));
-    return folder;
-}
-
 void SearchRun::compareAll()
 {
-    const QStringList buckets = SystemTools::instance().ListFiles(m_state.WorkFolder, 0, 0);
-    m_workspace = openWorkspace();
+    m_io->list();
+    QStringList buckets = awaitBuckets().names;
+    m_appended.clear(); // every write asked for came before the listing
+    for (QString &name : buckets)
+        name = m_state.WorkFolder + QLatin1Char('/') + name;
+    // A stop before the comparison: no file is read any more, not even those read ahead.
+    if (m_state.StopRequested && m_reader) {
+        m_reader->discardAll();
+        m_prequeued.clear();
+    }
     if (!m_reader)
         m_reader = std::make_unique<GroupReader>(readingThreads());
     m_ahead.clear();
     m_nextBucket = 0;
+    m_nextRead = 0;
+    m_readsAsked = 0;
     const int groups = int(buckets.size());
     for (int g = 1; g <= groups; ++g) {
         m_status = Status::Comparing;
@@ -312,7 +333,7 @@ void SearchRun::compareAll()
     // Nothing is read behind the final message, nor after the run.
     m_reader.reset();
     m_prequeued.clear();
-    m_workspace.reset();
+    m_io.reset();
     m_ahead.clear();
 }
 
@@ -320,10 +341,12 @@ void SearchRun::compareAll()
 // queued, the groups after it are read back too, and their files queued for reading.
 void SearchRun::readAhead(const QStringList &buckets)
 {
+    askForBuckets(buckets);
     while (m_nextBucket < buckets.size()
            && (m_ahead.empty()
                || (!m_state.StopRequested && m_ahead.size() < AheadGroups && m_reader->queuedFiles() < AheadFiles))) {
-        m_ahead.push_back(readBucket(buckets.at(m_nextBucket++)));
+        m_ahead.push_back(readBucket(buckets));
+        ++m_nextBucket;
         Bucket &bucket = m_ahead.back();
         if (bucket.files.size() > 1 && !m_prequeued.empty()) {
             const qint64 foreseen = m_prequeued.front();
@@ -356,36 +379,51 @@ bool SearchRun::queueForReading(const std::vector<PathStore::Id> &ids, std::opti
     return true;
 }
 
-SearchRun::Bucket SearchRun::readBucket(const QString &bucketFile)
+// Whether a bucket file must be read back: most sizes are met once, and a bucket of one line
+// that this window wrote is known without reading it, since nobody else writes into the
+// window's private folder.
+bool SearchRun::mustRead(const QString &bucketFile) const
 {
-    Bucket bucket;
+    const std::optional<qint64> size = sizeOfBucket(bucketFile);
+    const auto known = size ? m_state.BucketFiles.constFind(*size) : m_state.BucketFiles.constEnd();
+    return known == m_state.BucketFiles.constEnd() || known->size() != 1;
+}
+
+std::optional<qint64> SearchRun::sizeOfBucket(const QString &bucketFile)
+{
     bool sized = false;
     const QString name = bucketFile.mid(bucketFile.lastIndexOf(QLatin1Char('/')) + 1);
     const qint64 size = name.endsWith(QLatin1String(".tmp")) ? name.chopped(4).toLongLong(&sized) : 0;
-    if (sized)
-        bucket.size = size;
-    const auto known = sized ? m_state.BucketFiles.constFind(size) : m_state.BucketFiles.constEnd();
+    return sized ? std::optional(size) : std::nullopt;
+}
 
-    // Most sizes are met once. A bucket of one line that this window wrote is known without
-    // reading it back: nobody else writes into the window's private folder.
-    if (known != m_state.BucketFiles.constEnd() && known->size() == 1) {
+// The reads of the bucket files to come are asked for a few ahead, in the order they are taken.
+void SearchRun::askForBuckets(const QStringList &buckets)
+{
+    constexpr int ReadsAhead = 64;
+    m_nextRead = std::max(m_nextRead, m_nextBucket);
+    for (; m_nextRead < buckets.size() && m_readsAsked < ReadsAhead; ++m_nextRead) {
+        const QString &bucket = buckets.at(m_nextRead);
+        if (mustRead(bucket)) {
+            m_io->read(bucket.mid(bucket.lastIndexOf(QLatin1Char('/')) + 1));
+            ++m_readsAsked;
+        }
+    }
+}
+
+SearchRun::Bucket SearchRun::readBucket(const QStringList &buckets)
+{
+    const QString &bucketFile = buckets.at(m_nextBucket);
+    Bucket bucket;
+    bucket.size = sizeOfBucket(bucketFile);
+    const auto known = bucket.size ? m_state.BucketFiles.constFind(*bucket.size) : m_state.BucketFiles.constEnd();
+    if (!mustRead(bucketFile)) {
         bucket.files = *known;
         return bucket;
     }
-
-    // From the workspace's descriptor, as the buckets were written: thousands of them.
-    const FileDescriptor file(::openat(m_workspace.get(), QFile::encodeName(name).constData(),
-                                       O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    struct stat st {};
-    if (!file.isValid() || ::fstat(file.get(), &st) != 0)
-        throw ToolkitError(QStringLiteral("Could not read ") + bucketFile + QStringLiteral(": ")
-                           + ToolkitError::describeErrno(errno));
-    QByteArray content(qsizetype(st.st_size), Qt::Uninitialized);
-    const qint64 got = ::readAt(file.get(), content.data(), content.size(), 0);
-    if (got < 0)
-        throw ToolkitError(QStringLiteral("Could not read ") + bucketFile + QStringLiteral(": ")
-                           + ToolkitError::describeErrno(errno));
-    content.truncate(qsizetype(got));
+    askForBuckets(buckets);
+    const QByteArray content = awaitBuckets().content;
+    --m_readsAsked;
 
     qsizetype start = 0;
     for (std::size_t line = 0; start < content.size(); ++line) {

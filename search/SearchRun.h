@@ -1,7 +1,7 @@
 // One search run: gathering, size buckets, pairwise comparison, and the final report.
 #pragma once
 
-#include "FileDescriptor.h"
+#include "BucketIo.h"
 #include "GroupContent.h"
 #include "KeptAndProposed.h"
 #include "PathStore.h"
@@ -65,10 +65,14 @@ private:
 
     void gather(const QString &folder);
     void writeBuckets();
+    void stopBucketing();
+    [[nodiscard]] BucketIo::Answer awaitBuckets();
     void readWhileWriting();
     void compareAll();
-    [[nodiscard]] FileDescriptor openWorkspace() const;
-    [[nodiscard]] Bucket readBucket(const QString &bucketFile);
+    [[nodiscard]] bool mustRead(const QString &bucketFile) const;
+    [[nodiscard]] static std::optional<qint64> sizeOfBucket(const QString &bucketFile);
+    void askForBuckets(const QStringList &buckets);
+    [[nodiscard]] Bucket readBucket(const QStringList &buckets);
     void readAhead(const QStringList &buckets);
     [[nodiscard]] bool queueForReading(const std::vector<PathStore::Id> &ids, std::optional<qint64> size);
     void compareGroup(bool queued);
@@ -104,7 +108,11 @@ private:
     Classes m_classes;
     KeptAndProposed m_keptAndProposed;
     std::unique_ptr<GroupReader> m_reader; // during the comparison only
-    FileDescriptor m_workspace;            // the same
+    std::unique_ptr<BucketIo> m_io;        // from the writing of the buckets to the end of the comparison
+    // The sizes whose new lines are being written, in order, with the count of lines before.
+    std::vector<std::pair<qint64, std::size_t>> m_appended;
+    qsizetype m_nextRead = 0;              // the next bucket file whose read may be asked for
+    int m_readsAsked = 0;
     std::deque<Bucket> m_ahead;            // read back, not yet compared
     std::deque<qint64> m_prequeued;        // sizes queued before the workspace was listed
     qsizetype m_nextBucket = 0;

@@ -6,6 +6,7 @@
 #include "SearchRun.h"
 #include "SystemTools.h"
 #include "TestDir.h"
+#include "Worker.h"
 #include "WindowDriver.h"
 
 #include <QCheckBox>
@@ -15,8 +16,10 @@
 
 #include <QElapsedTimer>
 
+#include <atomic>
 #include <climits>
 #include <cmath>
+#include <fcntl.h>
 #include <memory>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -718,22 +721,27 @@ private slots:
         QCOMPARE(classes.size(), Pairs);
     }
 
-    // A stop or a close lets go of a group at once, however long its reading would take: before
-    // its files are read, or while they are. A stop while files are listed or sorted by size
-    // waits for the first group. The group then shows its first file only, as when the stop
-    // comes during that file's load, and no descriptor or thread outlives the run.
-    // Nothing is read behind a box either: the reading starts again once it is answered.
+    // A stop or a close lets go at once, however long the reading would take, and even while a
+    // read never returns: before the group's files are read, while they are, or while the
+    // files are listed or sorted by size. The group then shows its first file only, as when the
+    // stop comes during that file's load, and no file is read after a stop that came before
+    // the comparison. Nothing is read behind a box either: the reading starts again once it is
+    // answered. No thread whose results anybody sees is left at the boxes, and once a held
+    // read returns, no descriptor or thread is left at all.
     void stoppingLetsGo_data()
     {
         QTest::addColumn<QString>("when"); // the status line at which to act, and how long after
         QTest::addColumn<int>("afterMs");
         QTest::addColumn<char>("act"); // s: stop, c: close, b: a box
         QTest::addColumn<int>("megabytes"); // of each of the four files
-        QTest::newRow("stop while files are listed") << "Searching for files" << 0 << 's' << 4096;
-        QTest::newRow("stop while buckets are written") << "Reading file" << 0 << 's' << 4096;
-        QTest::newRow("stop while the group is read") << "Comparing group" << 150 << 's' << 4096;
-        QTest::newRow("close while the group is read") << "Comparing group" << 150 << 'c' << 4096;
-        QTest::newRow("a box while the group is read") << "Comparing group" << 150 << 'b' << 512;
+        QTest::addColumn<bool>("hangs");    // the first read waits on a FIFO until the test writes
+        QTest::newRow("stop while files are listed") << "Searching for files" << 0 << 's' << 4096 << false;
+        QTest::newRow("stop while buckets are written") << "Reading file" << 0 << 's' << 4096 << false;
+        QTest::newRow("stop while the group is read") << "Comparing group" << 150 << 's' << 4096 << false;
+        QTest::newRow("close while the group is read") << "Comparing group" << 150 << 'c' << 4096 << false;
+        QTest::newRow("a box while the group is read") << "Comparing group" << 150 << 'b' << 512 << false;
+        QTest::newRow("stop while a read hangs") << "Comparing group" << 0 << 's' << 1 << true;
+        QTest::newRow("close while a read hangs") << "Comparing group" << 0 << 'c' << 1 << true;
     }
     void stoppingLetsGo()
     {
@@ -741,6 +749,7 @@ private slots:
         QFETCH(int, afterMs);
         QFETCH(char, act);
         QFETCH(int, megabytes);
+        QFETCH(bool, hangs);
         // Four sparse files, equal but for the last byte of one: seconds of reading at best.
         const QString folder = freshFolder();
         const qint64 size = qint64(megabytes) << 20;
@@ -749,22 +758,58 @@ private slots:
             QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(size));
             QVERIFY(file.seek(size - 1) && file.putChar(*name == 'd' ? 'y' : 'x'));
         }
+        const QByteArray fifo = QFile::encodeName(folder) + ".fifo";
+        std::atomic<bool> held{false};
+        if (hangs) {
+            QVERIFY(::mkfifo(fifo.constData(), 0600) == 0);
+            GroupContent::setBeforeReadForTests([&held, fifo] {
+                if (held.exchange(true))
+                    return;
+                char byte;
+                const int fd = ::open(fifo.constData(), O_RDONLY | O_CLOEXEC); // waits for a writer
+                while (fd >= 0 && ::read(fd, &byte, 1) > 0) {
+                }
+                ::close(fd);
+            });
+        }
+        const auto release = qScopeGuard([&] {
+            if (hangs)
+                ::close(::open(fifo.constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
+        });
         Finder f;
         QVERIFY(QTest::qWaitForWindowExposed(&f.window));
+        // A stop before the comparison leaves no file of this search in the buckets: an
+        // earlier search's pair is the first group then.
+        const bool early = !when.startsWith("Comparing");
+        const QString seed = freshFolder();
+        if (early) {
+            put(seed + "/p", "same");
+            put(seed + "/q", "same");
+            QCOMPARE(f.search(seed), QStringList{"DONE!"});
+        }
+        const QStringList filesBefore = f.lines("lstFiles"), equalBefore = f.lines("lstEqual");
+        const quint64 loadsBefore = f.state().LoadCount;
+        std::atomic<int> reads{0};
+        if (!hangs)
+            GroupContent::setBeforeReadForTests([&reads] { ++reads; });
+        const auto noHook = qScopeGuard([] { GroupContent::setBeforeReadForTests({}); });
         const QString work = f.state().WorkFolder;
+        QTRY_COMPARE(Worker::alive(), 0); // the seed's readers, let go of at its end
         const int openBefore = countOf("fd");
         const int threadsBefore = countOf("task");
 
-        // Threads alive whenever a box is up: the reader's is never among them.
-        QList<int> threadsAtBoxes;
+        // Threads at every box whose results anybody will see; the held read still held.
+        QList<int> workingAtBoxes;
+        bool heldAtBoxes = true;
         Messages::setHandler([&](QWidget *, const QString &text) {
             f.messages.texts.append(text);
-            threadsAtBoxes.append(countOf("task"));
+            workingAtBoxes.append(Worker::working());
+            heldAtBoxes = heldAtBoxes && (!hangs || countOf("task") > threadsBefore);
         });
         QElapsedTimer since, acted;
         Finder::actOnce(
             [&] {
-                if (!f.window.statusText().startsWith(when))
+                if (!f.window.statusText().startsWith(when) || (hangs && !held))
                     return false;
                 if (!since.isValid())
                     since.start();
@@ -781,29 +826,46 @@ private slots:
                 }
             });
         const QStringList texts = f.search(folder);
+        const qint64 actedMs = acted.elapsed();
         QVERIFY(acted.isValid());
         QVERIFY(!f.window.isRunning());
-        QCOMPARE(countOf("task"), threadsBefore);
-        QCOMPARE(countOf("fd"), openBefore);
-        QCOMPARE(threadsAtBoxes, QList<int>(texts.size(), threadsBefore));
+        QVERIFY(heldAtBoxes);
+        if (hangs) {
+            ::close(::open(fifo.constData(), O_WRONLY | O_CLOEXEC)); // the held read returns
+            GroupContent::setBeforeReadForTests({});
+            QVERIFY(::unlink(fifo.constData()) == 0);
+        }
+        QTRY_COMPARE(countOf("task"), threadsBefore);
+        QTRY_COMPARE(countOf("fd"), openBefore);
         if (act == 'b') {
+            // Behind the box, only the scratch folder's own thread, which reads nothing of the user's.
+            QCOMPARE(workingAtBoxes, (QList<int>{1, 0}));
             QCOMPARE(texts, (QStringList{"", "DONE!"}));
             QCOMPARE(f.lines("lstEqual"), linesOf(folder, "cb ca bc ba ac ab"));
             return;
         }
-        QVERIFY2(acted.elapsed() < 500, qPrintable(QString::number(acted.elapsed())));
+        QCOMPARE(workingAtBoxes, QList<int>(texts.size(), 0));
+        QVERIFY2(actedMs < 500, qPrintable(QString::number(actedMs)));
         if (act == 'c') {
             QCOMPARE(texts, QStringList());
             QVERIFY(!f.window.isVisible() && !QFileInfo::exists(work));
             return;
         }
         QCOMPARE(texts, QStringList{"Canceled!"});
-        QCOMPARE(f.lines("lstFiles"), linesOf(folder, "a"));
-        QCOMPARE(f.lines("lstEqual"), QStringList());
+        QCOMPARE(f.lines("lstFiles"), (early ? linesOf(seed, "p") : linesOf(folder, "a")) + filesBefore);
+        QCOMPARE(f.lines("lstEqual"), equalBefore);
         QCOMPARE(f.destined(), QStringList());
         QCOMPARE(f.lines("lstDestined"), QStringList());
-        QCOMPARE(f.state().LoadCount, 1u);
-        QCOMPARE(f.window.statusBText(), QStringLiteral("File loaded into memory: (25%) a"));
+        QCOMPARE(f.state().LoadCount, loadsBefore + 1);
+        QCOMPARE(f.window.statusBText(), early ? QStringLiteral("File loaded into memory: (50%) p")
+                                               : QStringLiteral("File loaded into memory: (25%) a"));
+        if (early) {
+            QCOMPARE(reads.load(), 0);
+            // The files this search found are in no bucket, on disk or in the window's memory
+            // of them: a later search meets them as new.
+            QVERIFY(!f.state().BucketFiles.contains(size));
+            QVERIFY(!QFileInfo::exists(work + QStringLiteral("/%1.tmp").arg(size)));
+        }
     }
 };
 

@@ -20,10 +20,10 @@ bool makeFifo(const QString &path)
     return ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0;
 }
 
-// The files the seeker reports (path + name) and the entries it skips. `yield` is handed the
-// files reported so far whenever the seeker yields.
+// The files the seeker reports (path + name) and the entries it skips. `entering` is called
+// on the walk's thread before each sub-folder is opened.
 std::pair<QStringList, QStringList> walk(const QString &folder, bool includeSubFolders,
-                                         const std::function<void(const QStringList &)> &yield = {})
+                                         const std::function<void(const QString &)> &entering = {})
 {
     QStringList found, skipped;
     FileSeeker seeker;
@@ -32,9 +32,7 @@ std::pair<QStringList, QStringList> walk(const QString &folder, bool includeSubF
     seeker.IncludeSubFolders = includeSubFolders;
     seeker.FoundFile = [&](const QString &name, const QString &path) { found.append(path + name); };
     seeker.SkippedEntry = [&skipped](const QString &path, bool, FileSeeker::Skip) { skipped.append(path); };
-    seeker.Yield = [&] { if (yield) yield(found); };
-    if (yield)
-        seeker.YieldEveryMs = 0;
+    seeker.Entering = entering;
     seeker.Search(0, 0, 0, 0);
     return {found, skipped};
 }
@@ -137,8 +135,8 @@ private slots:
             const QString sub = QFileInfo(dir.createFile("t/b/in.txt")).path();
             const QString outside = QFileInfo(dir.createFile("outside/notes.txt")).path();
             bool swapped = false;
-            const auto [found, skipped] = walk(dir.path("t"), true, [&](const QStringList &found) {
-                if (!swapped && !found.isEmpty())
+            const auto [found, skipped] = walk(dir.path("t"), true, [&](const QString &) {
+                if (!swapped)
                     swapped = QFile::rename(sub, sub + "-moved") && (toLink ? QFile::link(outside, sub) : QFile::rename(outside, sub));
             });
             QVERIFY(swapped);

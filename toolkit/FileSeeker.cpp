@@ -5,6 +5,7 @@
 
 #include "FileDescriptor.h"
 #include "Trash.h"
+#include "Worker.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -12,13 +13,18 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <climits>
+#include <condition_variable>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/magic.h>
+#include <mutex>
+#include <optional>
 #include <sys/stat.h>
 #include <sys/vfs.h>
+#include <thread>
 #include <unistd.h>
 #include <utility>
 #include <vector>
@@ -57,6 +63,23 @@ bool FileSeeker::isPseudoFileSystem(int fd)
     }
 }
 
+// What the walk found, in the order found, until the window's thread takes it.
+struct FileSeeker::Reports
+{
+    struct Report
+    {
+        QString name; // for a skipped entry, its whole path
+        QString path;
+        Found found;
+        std::optional<Skip> skipped;
+        bool isFolder = false;
+    };
+    std::mutex mutex;
+    std::condition_variable more;
+    std::vector<Report> reports;
+    bool finished = false;
+};
+
 namespace {
 
 // Folders of copies kept for recovery, by where they sit: a trash below any home (root may
@@ -72,16 +95,13 @@ bool isRecoveryFolder(const QByteArray &name, const QByteArray &parent, const QB
         || (name == "snapshot" && parent == ".zfs");
 }
 
-// Whether the folder holds this program's scratch tag. Any program may tag its caches; only
+// Whether the open file is this program's scratch tag. Any program may tag its caches; only
 // ours are passed over, since another's may be all a user has of a file.
-bool holdsScratchTag(int folder)
+bool isScratchTag(int fd)
 {
-    const FileDescriptor fd(::openat(folder, FileSeeker::ScratchTagName, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    if (!fd.isValid())
-        return false;
     char buffer[512];
     struct stat st {};
-    const ssize_t got = ::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode) ? ::read(fd.get(), buffer, sizeof buffer) : -1;
+    const ssize_t got = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? ::read(fd, buffer, sizeof buffer) : -1;
     const QByteArray text = got > 0 ? QByteArray(buffer, got) : QByteArray();
     const QByteArray signature = QByteArray(FileSeeker::ScratchTag).left(43);
     if (!text.startsWith(signature))
@@ -158,42 +178,66 @@ struct Listing
     bool tagged = false;
 };
 
-// One open folder of the chain being walked: its descriptor, and the sub-folders still to enter.
+// One folder of the chain being walked, and the sub-folders still to enter. Only the deepest
+// few keep their descriptor: a folder left closed is opened again, from the nearest one above
+// it that is open, when the walk comes back to it.
 struct Level
 {
     FileDescriptor fd;
-    QString path; // ends with "/"
-    quint64 device = 0;
+    QByteArray name; // within the folder above
+    QString path;    // ends with "/"
+    FileId id;
     std::vector<Entry> folders;
     std::size_t next = 0;
 };
 
-// One search, depth first: every folder below the one searched is opened from its parent's
-// descriptor, which stays open while the folder's sub-folders remain to be walked.
+struct Stopped
+{
+};
+
+// One search, depth first, on a thread of its own: every folder below the one searched is
+// opened from its parent's descriptor, and what is found goes to the window's thread in batches.
 class Walk
 {
 public:
-    Walk(const FileSeeker &seeker, FileSeeker::Found &found) : m_seeker(seeker), m_found(found)
+    Walk(bool subFolders, std::function<void(const QString &)> entering, FileSeeker::Reports &out,
+         const std::atomic<bool> &stop)
+        : m_subFolders(subFolders), m_entering(std::move(entering)), m_out(out), m_stop(stop)
     {
-        m_sinceYield.start();
+        m_sinceHandOver.start();
     }
 
     void run(QString root);
 
 private:
+    // Folders held open at most, the searched one among them, however deep the tree.
+    static constexpr std::size_t OpenLevels = 4;
+    static constexpr std::size_t BatchSize = 512;
+
     void pace();
-    void skip(const QString &path, bool isFolder, FileSeeker::Skip why = FileSeeker::Skip::CannotOpen) const;
+    void handOver();
+    void add(FileSeeker::Reports::Report report);
+    void skip(const QString &path, bool isFolder, FileSeeker::Skip why = FileSeeker::Skip::CannotOpen);
     void sortByName(std::vector<Entry> &entries, bool (*before)(const QByteArray &, const QByteArray &));
     [[nodiscard]] bool keptForRecovery(const QByteArray &name, const FileId &id) const;
     [[nodiscard]] bool liesInKeptFolder(const QByteArray &root);
-    bool enter(FileDescriptor fd, const QString &path, const struct stat &st, bool newDevice);
+    static constexpr std::size_t NoLevel = std::size_t(-1);
+    template<typename Open>
+    [[nodiscard]] FileDescriptor openSparing(Open open, std::size_t needed = NoLevel);
+    void spare(std::size_t needed, int &waitMs);
+    [[nodiscard]] bool reopen(std::size_t level);
+    bool enter(FileDescriptor fd, const QByteArray &name, const QString &path, const struct stat &st, bool newDevice);
     [[nodiscard]] bool list(int folder, Listing &listing);
+    [[nodiscard]] bool holdsScratchTag(int folder);
     void report(std::vector<Entry> &files, const QString &path);
     void enterNextSubFolder();
 
-    const FileSeeker &m_seeker;
-    FileSeeker::Found &m_found; // what FoundFile's handler is told through found()
-    QElapsedTimer m_sinceYield;
+    const bool m_subFolders;
+    const std::function<void(const QString &)> m_entering;
+    FileSeeker::Reports &m_out;
+    const std::atomic<bool> &m_stop;
+    std::vector<FileSeeker::Reports::Report> m_batch;
+    QElapsedTimer m_sinceHandOver;
     const FileId m_trash = userTrash();
     QSet<FileId> m_visited; // a bind mount can bring a folder back below itself
     // The names from the top of the file system down to the folder being walked, after two
@@ -204,38 +248,64 @@ private:
 
 void Walk::run(QString root)
 {
-    if (!root.endsWith(QLatin1Char('/')))
-        root += QLatin1Char('/');
-    const QByteArray native = QFile::encodeName(root);
-    if (liesInKeptFolder(native))
-        return;
-    // The one path resolved: every folder below is reached from its parent's descriptor.
-    FileDescriptor fd(::open(native.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    struct stat st {};
-    if (!fd.isValid() || ::fstat(fd.get(), &st) != 0) {
-        skip(root, true);
-        return;
+    try {
+        if (!root.endsWith(QLatin1Char('/')))
+            root += QLatin1Char('/');
+        const QByteArray native = QFile::encodeName(root);
+        if (!liesInKeptFolder(native)) {
+            // The one path resolved: every folder below is reached from its parent's descriptor.
+            FileDescriptor fd = openSparing([&] { return ::open(native.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC); });
+            struct stat st {};
+            if (!fd.isValid() || ::fstat(fd.get(), &st) != 0)
+                skip(root, true);
+            else if (enter(std::move(fd), QByteArray(), root, st, true))
+                while (!m_levels.empty())
+                    enterNextSubFolder();
+        }
+    } catch (const Stopped &) {
+        return; // nobody waits for what was found
     }
-    enter(std::move(fd), root, st, true);
-    while (!m_levels.empty())
-        enterNextSubFolder();
+    handOver();
+    const std::lock_guard lock(m_out.mutex);
+    m_out.finished = true;
+    m_out.more.notify_all();
 }
 
 void Walk::pace()
 {
-    if (m_seeker.Yield && m_sinceYield.elapsed() >= m_seeker.YieldEveryMs) {
-        m_seeker.Yield();
-        m_sinceYield.restart();
-    }
+    if (m_stop.load(std::memory_order_relaxed))
+        throw Stopped();
+    if (!m_batch.empty() && m_sinceHandOver.elapsed() >= 4)
+        handOver();
 }
 
-void Walk::skip(const QString &path, bool isFolder, FileSeeker::Skip why) const
+void Walk::handOver()
 {
-    if (m_seeker.SkippedEntry)
-        m_seeker.SkippedEntry(path, isFolder, why);
+    m_sinceHandOver.restart();
+    if (m_batch.empty())
+        return;
+    const std::lock_guard lock(m_out.mutex);
+    if (m_out.reports.empty())
+        m_out.reports.swap(m_batch);
+    else
+        std::move(m_batch.begin(), m_batch.end(), std::back_inserter(m_out.reports));
+    m_batch.clear();
+    m_out.more.notify_all();
 }
 
-// A large folder takes a while to sort: the window is served meanwhile.
+void Walk::add(FileSeeker::Reports::Report report)
+{
+    m_batch.push_back(std::move(report));
+    if (m_batch.size() >= BatchSize)
+        handOver();
+}
+
+void Walk::skip(const QString &path, bool isFolder, FileSeeker::Skip why)
+{
+    add({path, QString(), {}, why, isFolder});
+}
+
+// A large folder takes a while to sort: a stop is looked for meanwhile.
 void Walk::sortByName(std::vector<Entry> &entries, bool (*before)(const QByteArray &, const QByteArray &))
 {
     unsigned compared = 0;
@@ -262,7 +332,9 @@ bool Walk::liesInKeptFolder(const QByteArray &root)
     for (const QByteArray &name : root.split('/')) {
         if (name.isEmpty())
             continue;
-        const FileDescriptor parent(::open(above.isEmpty() ? "/" : above.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        const FileDescriptor parent = openSparing([&] {
+            return ::open(above.isEmpty() ? "/" : above.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        });
         if (parent.isValid() && holdsScratchTag(parent.get()))
             return true;
         above += '/' + name;
@@ -274,9 +346,59 @@ bool Walk::liesInKeptFolder(const QByteArray &root)
     return false;
 }
 
-// Lists a folder just opened, reports its files, and keeps it open while its sub-folders
-// remain to be walked; false when there are none to walk.
-bool Walk::enter(FileDescriptor fd, const QString &path, const struct stat &st, bool newDevice)
+// Opens with `open`, which may use the descriptor of the level `needed`. When the process has
+// no descriptor left, the walk gives up those it can open again and tries until one is free,
+// so that nothing is left out for want of them.
+template<typename Open>
+FileDescriptor Walk::openSparing(Open open, std::size_t needed)
+{
+    for (int wait = 0;;) {
+        FileDescriptor fd(open());
+        if (fd.isValid() || (errno != EMFILE && errno != ENFILE))
+            return fd;
+        spare(needed, wait);
+    }
+}
+
+// Closes every folder held open but the searched one and the level `needed`, and waits a
+// little longer each time for others (the window, the desktop's libraries) to close theirs.
+void Walk::spare(std::size_t needed, int &waitMs)
+{
+    for (std::size_t i = 1; i < m_levels.size(); ++i) {
+        if (i != needed)
+            m_levels[i].fd.reset();
+    }
+    pace();
+    std::this_thread::sleep_for(std::chrono::milliseconds(waitMs));
+    waitMs = std::min(waitMs + 1, 20);
+}
+
+// Opens a level's folder again, one name at a time from the nearest open folder above it,
+// each still the folder the walk met there. False when one is not.
+bool Walk::reopen(std::size_t level)
+{
+    std::size_t open = level;
+    while (!m_levels[open].fd.isValid())
+        --open; // the searched folder stays open
+    for (std::size_t i = open + 1; i <= level; ++i) {
+        const int from = m_levels[i - 1].fd.get();
+        Level &here = m_levels[i];
+        here.fd = openSparing([&] { return ::openat(from, here.name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC); },
+                              i - 1);
+        struct stat st {};
+        if (!here.fd.isValid() || ::fstat(here.fd.get(), &st) != 0 || FileId::of(st) != here.id) {
+            here.fd.reset();
+            return false;
+        }
+        if (i >= OpenLevels)
+            m_levels[i - OpenLevels + 1].fd.reset();
+    }
+    return true;
+}
+
+// Lists a folder just opened, reports its files, and keeps it while its sub-folders remain to
+// be walked; false when there are none to walk.
+bool Walk::enter(FileDescriptor fd, const QByteArray &name, const QString &path, const struct stat &st, bool newDevice)
 {
     const FileId id = FileId::of(st);
     if (m_visited.contains(id) || (newDevice && FileSeeker::isPseudoFileSystem(fd.get())))
@@ -294,7 +416,9 @@ bool Walk::enter(FileDescriptor fd, const QString &path, const struct stat &st, 
     if (listing.folders.empty())
         return false;
     sortByName(listing.folders, byteOrder);
-    m_levels.push_back({std::move(fd), path, id.device, std::move(listing.folders), 0});
+    m_levels.push_back({std::move(fd), name, path, id, std::move(listing.folders), 0});
+    if (m_levels.size() > OpenLevels)
+        m_levels[m_levels.size() - OpenLevels].fd.reset();
     return true;
 }
 
@@ -302,25 +426,39 @@ bool Walk::enter(FileDescriptor fd, const QString &path, const struct stat &st, 
 // about once: links, FIFOs, sockets and devices are passed over.
 bool Walk::list(int folder, Listing &listing)
 {
-    const bool subFolders = m_seeker.IncludeSubFolders;
-    return forEachEntry(folder, [&](const dirent &e) {
-        pace();
-        const unsigned char type = e.d_type;
-        const bool maybeFolder = type == DT_DIR || type == DT_UNKNOWN;
-        if ((type != DT_REG && !maybeFolder) || (type == DT_DIR && !subFolders))
+    for (int wait = 0;;) {
+        listing = Listing();
+        const bool listed = forEachEntry(folder, [&](const dirent &e) {
+            pace();
+            const unsigned char type = e.d_type;
+            const bool maybeFolder = type == DT_DIR || type == DT_UNKNOWN;
+            if ((type != DT_REG && !maybeFolder) || (type == DT_DIR && !m_subFolders))
+                return true;
+            struct stat st {};
+            if (::fstatat(folder, e.d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+                return true;
+            const FileSeeker::Found found{qint64(st.st_size), FileId::of(st)};
+            if (S_ISREG(st.st_mode)) {
+                listing.tagged = listing.tagged || std::strcmp(e.d_name, FileSeeker::ScratchTagName) == 0;
+                listing.files.push_back({QByteArray(e.d_name), found});
+            } else if (S_ISDIR(st.st_mode) && m_subFolders) {
+                listing.folders.push_back({QByteArray(e.d_name), found});
+            }
             return true;
-        struct stat st {};
-        if (::fstatat(folder, e.d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
-            return true;
-        const FileSeeker::Found found{qint64(st.st_size), FileId::of(st)};
-        if (S_ISREG(st.st_mode)) {
-            listing.tagged = listing.tagged || std::strcmp(e.d_name, FileSeeker::ScratchTagName) == 0;
-            listing.files.push_back({QByteArray(e.d_name), found});
-        } else if (S_ISDIR(st.st_mode) && subFolders) {
-            listing.folders.push_back({QByteArray(e.d_name), found});
-        }
-        return true;
+        });
+        if (listed || (errno != EMFILE && errno != ENFILE))
+            return listed;
+        // Listing takes a descriptor of its own: one is freed, or waited for.
+        spare(NoLevel, wait);
+    }
+}
+
+bool Walk::holdsScratchTag(int folder)
+{
+    const FileDescriptor fd = openSparing([folder] {
+        return ::openat(folder, FileSeeker::ScratchTagName, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     });
+    return fd.isValid() && isScratchTag(fd.get());
 }
 
 void Walk::report(std::vector<Entry> &files, const QString &path)
@@ -332,20 +470,18 @@ void Walk::report(std::vector<Entry> &files, const QString &path)
     QString name;
     for (Entry &entry : files) {
         pace();
-        if (!decoded(entry.name, name)) {
+        if (!decoded(entry.name, name))
             skip(path + name, false, FileSeeker::Skip::NameNotUtf8);
-        } else if (entry.name.size() > longestName) {
+        else if (entry.name.size() > longestName)
             skip(path + name, false, FileSeeker::Skip::PathTooLong);
-        } else if (m_seeker.FoundFile) {
-            m_found = entry.found;
-            m_seeker.FoundFile(name, path);
-        }
+        else
+            add({name, path, entry.found, std::nullopt, false});
         entry.name = QByteArray(); // freed as it goes, not all at once after a huge folder
     }
 }
 
-// One step down: the next sub-folder of the deepest open folder is entered, or that folder is
-// left when it has none left.
+// One step down: the next sub-folder of the deepest folder is entered, or that folder is left
+// when it has none left.
 void Walk::enterNextSubFolder()
 {
     Level &top = m_levels.back();
@@ -370,25 +506,78 @@ void Walk::enterNextSubFolder()
         skip(path, true, FileSeeker::Skip::PathTooLong);
         return;
     }
+    if (!top.fd.isValid() && !reopen(m_levels.size() - 1)) {
+        // No longer the folder that was listed: what remains of it is not walked.
+        skip(top.path, true);
+        top.next = top.folders.size();
+        return;
+    }
+    if (m_entering)
+        m_entering(path);
 
     // From the parent's descriptor, never by the path again, and only if it is still the
     // folder the listing saw: a link or another folder put in its place is not entered.
-    FileDescriptor fd(::openat(top.fd.get(), sub.name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    const int parent = top.fd.get();
+    FileDescriptor fd = openSparing([&] { return ::openat(parent, sub.name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC); },
+                                    m_levels.size() - 1);
     struct stat st {};
     if (!fd.isValid() || ::fstat(fd.get(), &st) != 0 || FileId::of(st) != listed) {
         if (fd.isValid() || errno != ENOENT) // one that is gone is no longer there to take
             skip(path, true);
         return;
     }
-    const bool newDevice = quint64(st.st_dev) != top.device;
+    const bool newDevice = quint64(st.st_dev) != top.id.device;
     m_chain.push_back(sub.name);
-    if (!enter(std::move(fd), path, st, newDevice))
+    if (!enter(std::move(fd), sub.name, path, st, newDevice))
         m_chain.pop_back();
 }
 
 } // namespace
 
+FileSeeker::FileSeeker() = default;
+FileSeeker::~FileSeeker() = default;
+
+// The walk runs on a thread of its own, which nobody waits for: a folder on a share that
+// sleeps holds up only the walk. Here its reports are raised, in its order, and the window
+// is served meanwhile.
 void FileSeeker::Search(int, int, int, int)
 {
-    Walk(*this, m_found).run(Folder);
+    const auto reports = std::make_shared<Reports>();
+    Worker walk([reports, folder = Folder, subFolders = IncludeSubFolders, entering = Entering](const std::atomic<bool> &stop) {
+        Walk(subFolders, entering, *reports, stop).run(folder);
+    });
+    QElapsedTimer sinceYield;
+    sinceYield.start();
+    // True when the walk is to end here.
+    const auto served = [&] {
+        if (!Yield || sinceYield.elapsed() < YieldEveryMs)
+            return false;
+        Yield();
+        sinceYield.restart();
+        return Stopped && Stopped();
+    };
+    std::vector<Reports::Report> taken;
+    for (bool finished = false; !finished;) {
+        {
+            std::unique_lock lock(reports->mutex);
+            if (reports->reports.empty() && !reports->finished)
+                reports->more.wait_for(lock, std::chrono::milliseconds(2));
+            taken.swap(reports->reports);
+            finished = reports->finished;
+        }
+        for (Reports::Report &report : taken) {
+            if (report.skipped) {
+                if (SkippedEntry)
+                    SkippedEntry(report.name, report.isFolder, *report.skipped);
+            } else if (FoundFile) {
+                m_found = report.found;
+                FoundFile(report.name, report.path);
+            }
+            if (served())
+                return;
+        }
+        taken.clear();
+        if (served())
+            return;
+    }
 }

@@ -10,6 +10,11 @@
 class FileSeeker
 {
 public:
+    FileSeeker();
+    ~FileSeeker();
+    FileSeeker(const FileSeeker &) = delete;
+    FileSeeker &operator=(const FileSeeker &) = delete;
+
     QString Folder;
     QString Pattern; // every name is taken, whatever it says: the program only ever sets "*.*"
     bool IncludeSubFolders = false;
@@ -35,10 +40,16 @@ public:
     std::function<void(const QString &path, bool isFolder, Skip why)> SkippedEntry;
 
     // Lets pending window events run; called whenever YieldEveryMs have passed since the last
-    // call, also while one large folder is read and sorted. What it throws ends the walk.
+    // call, also while the walk waits for a slow drive. What it throws ends the walk.
     std::function<void()> Yield;
-    // 0 yields at every step, as a test that watches each one wants.
+    // 0 yields after every report, as a test that watches each one wants.
     qint64 YieldEveryMs = 5;
+    // Asked after every yield: true ends the walk there, and what it found that was not yet
+    // reported is dropped.
+    std::function<bool()> Stopped;
+    // Called on the walk's own thread before it opens a sub-folder, with the folder's path: for
+    // a test that changes the tree under the walk.
+    std::function<void(const QString &path)> Entering;
 
     // Only plain files are reported: symbolic links are neither reported nor followed,
     // FIFOs, sockets and devices are passed over, and pseudo file systems such as proc and
@@ -51,7 +62,14 @@ public:
     // holding a cache directory tag that names Samelyn (as ScratchTag does) are neither
     // entered nor reported: a copy there must never be the one kept while the live file
     // goes. A folder searched that lies inside one of them gives nothing either.
+    //
+    // The walk runs on a thread of its own and holds a few folders open, however deep the
+    // tree; it waits for a descriptor rather than leave anything out for want of one. Search
+    // raises its reports on the calling thread and never waits for the walk: when Yield
+    // throws or Stopped says so, it lets go of the walk and returns.
     void Search(int, int, int, int);
+
+    struct Reports; // what the walk hands over
 
     // Whether the open file lies on one of the kernel's own file systems (proc, sysfs and the
     // like), which the walk never enters.
