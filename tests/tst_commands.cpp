@@ -27,18 +27,22 @@
 
 namespace {
 
+// The path a trash's record of a file gives.
+QString recordedPath(const QString &infoFile)
+{
+    const QByteArray record = contentOf(infoFile);
+    const qsizetype at = record.indexOf("\nPath=") + 6;
+    return QFile::decodeName(QByteArray::fromPercentEncoding(record.mid(at, record.indexOf('\n', at) - at)));
+}
+
 // The files in the trash by the full path their record gives, with their contents.
 QMap<QString, QByteArray> trash()
 {
     const QString folder =
         QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/Trash/");
     QMap<QString, QByteArray> files;
-    for (const QString &info : QDir(folder + "info").entryList(QDir::Files | QDir::Hidden)) {
-        const QByteArray record = contentOf(folder + "info/" + info);
-        const qsizetype at = record.indexOf("\nPath=") + 6;
-        const QByteArray path = QByteArray::fromPercentEncoding(record.mid(at, record.indexOf('\n', at) - at));
-        files.insert(QFile::decodeName(path), contentOf(folder + "files/" + info.chopped(10)));
-    }
+    for (const QString &info : QDir(folder + "info").entryList(QDir::Files | QDir::Hidden))
+        files.insert(recordedPath(folder + "info/" + info), contentOf(folder + "files/" + info.chopped(10)));
     return files;
 }
 
@@ -62,38 +66,49 @@ bool writeTo(const char *path, const QByteArray &text)
     return ::close(fd) == 0 && written;
 }
 
+// Enters a user and mount namespace of the process's own, where it may mount what only it
+// sees, as root there or as itself. For a child process only: it changes the whole process.
+bool enterOwnNamespaces(bool asRoot)
+{
+    const QByteArray uid = QByteArray::number(::geteuid()), gid = QByteArray::number(::getegid());
+    return ::unshare(CLONE_NEWUSER | CLONE_NEWNS) == 0 && writeTo("/proc/self/setgroups", "deny")
+        && writeTo("/proc/self/uid_map", (asRoot ? "0" : uid) + ' ' + uid + " 1")
+        && writeTo("/proc/self/gid_map", (asRoot ? "0" : gid) + ' ' + gid + " 1")
+        && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+}
+
 // Makes `path` another user's file as far as this process can tell: root gives it away; any
-// other user enters a user namespace of its own and mounts a file of root's over it. False
-// where the system allows neither. For a child process only: it changes the whole process.
+// other user becomes root in namespaces of its own and mounts a file of the real root's over
+// it. False where the system allows neither. For a child process only.
 bool makeAnotherUsers(const QString &path, const char *rootsFile)
 {
     const QByteArray native = QFile::encodeName(path);
     if (::geteuid() == 0)
         return ::chown(native.constData(), 65534, 65534) == 0;
-    const QByteArray uid = QByteArray::number(::geteuid()), gid = QByteArray::number(::getegid());
-    return ::unshare(CLONE_NEWUSER | CLONE_NEWNS) == 0 && writeTo("/proc/self/setgroups", "deny")
-        && writeTo("/proc/self/uid_map", "0 " + uid + " 1") && writeTo("/proc/self/gid_map", "0 " + gid + " 1")
-        && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0
-        && ::mount(rootsFile, native.constData(), nullptr, MS_BIND, nullptr) == 0;
+    return enterOwnNamespaces(true) && ::mount(rootsFile, native.constData(), nullptr, MS_BIND, nullptr) == 0;
 }
 
-// What becomes of `proposed`, when it is another user's file, at a press of KILL: its line
-// with the reason it stayed, "moved" when it went, or nothing when this system lets no test
-// make such a file.
-// All of it happens in a child process, so that only the child sees the file change hands.
-std::optional<QString> removeAnotherUsers(const QString &proposed, const QString &kept, const char *rootsFile)
+// What becomes of `proposed` at a press of KILL once `prepare` has changed the world: its line
+// with the reason it stayed or "moved" when it went, then what `look` tells afterwards; nothing
+// when `prepare` fails, as where this system lets no test make the change. All of it happens
+// in a child process, so that only the child sees the change.
+std::optional<QString> killInChild(const QString &proposed, const QString &kept, const std::function<bool()> &prepare,
+                                   const std::function<QString()> &look = {})
 {
     int ends[2];
     if (::pipe2(ends, O_CLOEXEC) != 0)
         return QStringLiteral("no pipe");
     const pid_t child = ::fork();
     if (child == 0) {
-        if (!makeAnotherUsers(proposed, rootsFile))
+        if (!prepare())
             ::_exit(77);
         SearchState state;
         propose(state, proposed, kept);
         const KillReport report = removeSurplusCopies(state, [](const QString &) {}, [] {});
-        const QByteArray text = report.stayedLines.value(0, QStringLiteral("moved")).toUtf8();
+        QString outcome = report.stayedLines.value(0, QStringLiteral("moved"));
+        if (look)
+            outcome += '\n' + look();
+        const QByteArray text = outcome.toUtf8();
         ::_exit(::write(ends[1], text.constData(), size_t(text.size())) == text.size() ? 0 : 1);
     }
     ::close(ends[1]);
@@ -313,7 +328,8 @@ private slots:
         TestDir dir;
         const QString kept = dir.createFile(QStringLiteral("kept"), contentOf(QString::fromLatin1(rootsFile)));
         const QString proposed = dir.createFile(QStringLiteral("proposed"), contentOf(QString::fromLatin1(rootsFile)));
-        const std::optional<QString> outcome = removeAnotherUsers(proposed, kept, rootsFile);
+        const std::optional<QString> outcome =
+            killInChild(proposed, kept, [&] { return makeAnotherUsers(proposed, rootsFile); });
         if (!outcome)
             QSKIP("this system lets a test make no file of another user");
         QCOMPARE(*outcome, proposed + " (belongs to nobody: start Samelyn as that user to move it to their trash)");
