@@ -9,6 +9,7 @@
 #include <QHash>
 #include <QRandomGenerator>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
@@ -358,6 +359,33 @@ TrashedFile moveToTrash(int folder, const QByteArray &name, const QString &path,
         return trashed;
     }
     stay(QStringLiteral("no free name in the trash"));
+}
+
+QByteArray mountPointOf(const QByteArray &mountInfo, quint64 mountId)
+{
+    const auto isOctal = [](char c) { return c >= '0' && c <= '7'; };
+    const QByteArray id = QByteArray::number(mountId);
+    for (const QByteArray &line : mountInfo.split('\n')) {
+        const QList<QByteArray> fields = line.split(' ');
+        if (fields.size() < 5 || fields.at(0) != id)
+            continue;
+        // A space, tab, newline or backslash in the path is written as a backslash and three
+        // octal digits.
+        const QByteArray &escaped = fields.at(4);
+        QByteArray point;
+        for (qsizetype i = 0; i < escaped.size(); ++i) {
+            const QByteArray code = escaped.mid(i + 1, 3);
+            if (escaped.at(i) == '\\' && code.size() == 3 && code.at(0) <= '3'
+                && std::ranges::all_of(code, isOctal)) {
+                point += char(code.toInt(nullptr, 8));
+                i += 3;
+            } else {
+                point += escaped.at(i);
+            }
+        }
+        return point;
+    }
+    return {};
 }
 
 bool putBack(const TrashedFile &trashed, int folder, const QByteArray &name)
