@@ -8,6 +8,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QContextMenuEvent>
+#include <QDirIterator>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
@@ -333,6 +334,74 @@ private slots:
         if (!outcome)
             QSKIP("this system lets a test make no file of another user");
         QCOMPARE(*outcome, proposed + " (belongs to nobody: start Samelyn as that user to move it to their trash)");
+    }
+
+    // On a drive of its own a file goes to the trash at the top of its mount, where trash tools
+    // look; a folder bound elsewhere on the drive is a mount of its own. Where the trash is on
+    // another mount the file stays, and no trash below the mount point takes it instead.
+    void killIntoTheDrivesTrash_data()
+    {
+        QTest::addColumn<QString>("mounted");   // what else is mounted on the drive
+        QTest::addColumn<QString>("proposed");  // on the drive
+        QTest::addColumn<QString>("outcome");   // "moved", or why it stayed
+        QTest::addColumn<QStringList>("files"); // on the drive afterwards, with what records give
+        const QString own = ".Trash-" + QString::number(::geteuid());
+        // What a trash folder holds once the file `a` from `proposed` is in it.
+        const auto holding = [](const QString &trash, const QString &proposed) {
+            return QStringList{trash + "/files/a", trash + "/info/a.trashinfo <- {drive}/" + proposed};
+        };
+        QTest::newRow("top of the drive") << "" << "sub/a" << "moved" << (holding(own, "sub/a") << "kept");
+        // The bound folder is seen in its own place too.
+        QTest::newRow("bind mount")
+            << "bound" << "bound/a" << "moved"
+            << (holding("bound/" + own, "bound/a") + holding("real/" + own, "bound/a") << "kept");
+        QTest::newRow("trash on another mount")
+            << own + "/files" << "sub/a" << "could not be moved to the trash: its trash is on another part of the drive"
+            << QStringList{"kept", "sub/a"};
+    }
+
+    void killIntoTheDrivesTrash()
+    {
+        QFETCH(QString, mounted);
+        QFETCH(QString, proposed);
+        QFETCH(QString, outcome);
+        QFETCH(QStringList, files);
+        TestDir dir;
+        const QString drive = dir.createDir("my drive"); // the kernel's table of mounts escapes the space
+        // In the child: false where it may mount no drive of its own.
+        const auto mountDrive = [&] {
+            const QByteArray top = QFile::encodeName(drive), on = top + '/' + QFile::encodeName(mounted);
+            if (!enterOwnNamespaces(false) || ::mount("samelyn-test", top.constData(), "tmpfs", 0, "mode=0700") != 0)
+                return false;
+            bool made = mounted.isEmpty();
+            if (mounted == "bound") // another folder of the drive, bound here
+                made = ::mkdir((top + "/real").constData(), 0700) == 0 && ::mkdir(on.constData(), 0700) == 0
+                    && ::mount((top + "/real").constData(), on.constData(), nullptr, MS_BIND, nullptr) == 0;
+            else if (!made) // the trash at the top, its "files" another drive
+                made = ::mkdir(on.left(on.lastIndexOf('/')).constData(), 0700) == 0 && ::mkdir(on.constData(), 0700) == 0
+                    && ::mount("samelyn-other", on.constData(), "tmpfs", 0, "mode=0700") == 0;
+            if (!made)
+                qFatal("cannot make %s", on.constData());
+            dir.createFile("my drive/" + proposed, "alpha");
+            dir.createFile("my drive/kept", "alpha");
+            return true;
+        };
+        const auto look = [&] {
+            QStringList seen;
+            for (QDirIterator it(drive, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories); it.hasNext();) {
+                const QString path = it.next();
+                const bool record = path.endsWith(".trashinfo");
+                seen << path.mid(drive.size() + 1) + (record ? " <- " + recordedPath(path) : QString());
+            }
+            seen.sort();
+            return seen.join('\n');
+        };
+        const QString path = drive + '/' + proposed;
+        const std::optional<QString> result = killInChild(path, drive + "/kept", mountDrive, look);
+        if (!result)
+            QSKIP("this system lets a test mount no drive of its own");
+        files.replaceInStrings("{drive}", drive).sort();
+        QCOMPARE(*result, (outcome == "moved" ? outcome : path + " (" + outcome + ')') + '\n' + files.join('\n'));
     }
 
     // A search shows one list while it builds another: KILL rests, and refuses even when asked.
