@@ -8,6 +8,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QContextMenuEvent>
+#include <QDirIterator>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
@@ -27,18 +28,22 @@
 
 namespace {
 
+// The path a trash's record of a file gives.
+QString recordedPath(const QString &infoFile)
+{
+    const QByteArray record = contentOf(infoFile);
+    const qsizetype at = record.indexOf("\nPath=") + 6;
+    return QFile::decodeName(QByteArray::fromPercentEncoding(record.mid(at, record.indexOf('\n', at) - at)));
+}
+
 // The files in the trash by the full path their record gives, with their contents.
 QMap<QString, QByteArray> trash()
 {
     const QString folder =
         QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/Trash/");
     QMap<QString, QByteArray> files;
-    for (const QString &info : QDir(folder + "info").entryList(QDir::Files | QDir::Hidden)) {
-        const QByteArray record = contentOf(folder + "info/" + info);
-        const qsizetype at = record.indexOf("\nPath=") + 6;
-        const QByteArray path = QByteArray::fromPercentEncoding(record.mid(at, record.indexOf('\n', at) - at));
-        files.insert(QFile::decodeName(path), contentOf(folder + "files/" + info.chopped(10)));
-    }
+    for (const QString &info : QDir(folder + "info").entryList(QDir::Files | QDir::Hidden))
+        files.insert(recordedPath(folder + "info/" + info), contentOf(folder + "files/" + info.chopped(10)));
     return files;
 }
 
@@ -62,38 +67,49 @@ bool writeTo(const char *path, const QByteArray &text)
     return ::close(fd) == 0 && written;
 }
 
+// Enters a user and mount namespace of the process's own, where it may mount what only it
+// sees, as root there or as itself. For a child process only: it changes the whole process.
+bool enterOwnNamespaces(bool asRoot)
+{
+    const QByteArray uid = QByteArray::number(::geteuid()), gid = QByteArray::number(::getegid());
+    return ::unshare(CLONE_NEWUSER | CLONE_NEWNS) == 0 && writeTo("/proc/self/setgroups", "deny")
+        && writeTo("/proc/self/uid_map", (asRoot ? "0" : uid) + ' ' + uid + " 1")
+        && writeTo("/proc/self/gid_map", (asRoot ? "0" : gid) + ' ' + gid + " 1")
+        && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+}
+
 // Makes `path` another user's file as far as this process can tell: root gives it away; any
-// other user enters a user namespace of its own and mounts a file of root's over it. False
-// where the system allows neither. For a child process only: it changes the whole process.
+// other user becomes root in namespaces of its own and mounts a file of the real root's over
+// it. False where the system allows neither. For a child process only.
 bool makeAnotherUsers(const QString &path, const char *rootsFile)
 {
     const QByteArray native = QFile::encodeName(path);
     if (::geteuid() == 0)
         return ::chown(native.constData(), 65534, 65534) == 0;
-    const QByteArray uid = QByteArray::number(::geteuid()), gid = QByteArray::number(::getegid());
-    return ::unshare(CLONE_NEWUSER | CLONE_NEWNS) == 0 && writeTo("/proc/self/setgroups", "deny")
-        && writeTo("/proc/self/uid_map", "0 " + uid + " 1") && writeTo("/proc/self/gid_map", "0 " + gid + " 1")
-        && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0
-        && ::mount(rootsFile, native.constData(), nullptr, MS_BIND, nullptr) == 0;
+    return enterOwnNamespaces(true) && ::mount(rootsFile, native.constData(), nullptr, MS_BIND, nullptr) == 0;
 }
 
-// What becomes of `proposed`, when it is another user's file, at a press of KILL: its line
-// with the reason it stayed, "moved" when it went, or nothing when this system lets no test
-// make such a file.
-// All of it happens in a child process, so that only the child sees the file change hands.
-std::optional<QString> removeAnotherUsers(const QString &proposed, const QString &kept, const char *rootsFile)
+// What becomes of `proposed` at a press of KILL once `prepare` has changed the world: its line
+// with the reason it stayed or "moved" when it went, then what `look` tells afterwards; nothing
+// when `prepare` fails, as where this system lets no test make the change. All of it happens
+// in a child process, so that only the child sees the change.
+std::optional<QString> killInChild(const QString &proposed, const QString &kept, const std::function<bool()> &prepare,
+                                   const std::function<QString()> &look = {})
 {
     int ends[2];
     if (::pipe2(ends, O_CLOEXEC) != 0)
         return QStringLiteral("no pipe");
     const pid_t child = ::fork();
     if (child == 0) {
-        if (!makeAnotherUsers(proposed, rootsFile))
+        if (!prepare())
             ::_exit(77);
         SearchState state;
         propose(state, proposed, kept);
         const KillReport report = removeSurplusCopies(state, [](const QString &) {}, [] {});
-        const QByteArray text = report.stayedLines.value(0, QStringLiteral("moved")).toUtf8();
+        QString outcome = report.stayedLines.value(0, QStringLiteral("moved"));
+        if (look)
+            outcome += '\n' + look();
+        const QByteArray text = outcome.toUtf8();
         ::_exit(::write(ends[1], text.constData(), size_t(text.size())) == text.size() ? 0 : 1);
     }
     ::close(ends[1]);
@@ -313,10 +329,79 @@ private slots:
         TestDir dir;
         const QString kept = dir.createFile(QStringLiteral("kept"), contentOf(QString::fromLatin1(rootsFile)));
         const QString proposed = dir.createFile(QStringLiteral("proposed"), contentOf(QString::fromLatin1(rootsFile)));
-        const std::optional<QString> outcome = removeAnotherUsers(proposed, kept, rootsFile);
+        const std::optional<QString> outcome =
+            killInChild(proposed, kept, [&] { return makeAnotherUsers(proposed, rootsFile); });
         if (!outcome)
             QSKIP("this system lets a test make no file of another user");
         QCOMPARE(*outcome, proposed + " (belongs to nobody: start Samelyn as that user to move it to their trash)");
+    }
+
+    // On a drive of its own a file goes to the trash at the top of its mount, where trash tools
+    // look; a folder bound elsewhere on the drive is a mount of its own. Where the trash is on
+    // another mount the file stays, and no trash below the mount point takes it instead.
+    void killIntoTheDrivesTrash_data()
+    {
+        QTest::addColumn<QString>("mounted");   // what else is mounted on the drive
+        QTest::addColumn<QString>("proposed");  // on the drive
+        QTest::addColumn<QString>("outcome");   // "moved", or why it stayed
+        QTest::addColumn<QStringList>("files"); // on the drive afterwards, with what records give
+        const QString own = ".Trash-" + QString::number(::geteuid());
+        // What a trash folder holds once the file `a` from `proposed` is in it.
+        const auto holding = [](const QString &trash, const QString &proposed) {
+            return QStringList{trash + "/files/a", trash + "/info/a.trashinfo <- {drive}/" + proposed};
+        };
+        QTest::newRow("top of the drive") << "" << "sub/a" << "moved" << (holding(own, "sub/a") << "kept");
+        // The bound folder is seen in its own place too.
+        QTest::newRow("bind mount")
+            << "bound" << "bound/a" << "moved"
+            << (holding("bound/" + own, "bound/a") + holding("real/" + own, "bound/a") << "kept");
+        QTest::newRow("trash on another mount")
+            << own + "/files" << "sub/a" << "could not be moved to the trash: its trash is on another part of the drive"
+            << QStringList{"kept", "sub/a"};
+    }
+
+    void killIntoTheDrivesTrash()
+    {
+        QFETCH(QString, mounted);
+        QFETCH(QString, proposed);
+        QFETCH(QString, outcome);
+        QFETCH(QStringList, files);
+        TestDir dir;
+        const QString drive = dir.createDir("my drive"); // the kernel's table of mounts escapes the space
+        // In the child: false where it may mount no drive of its own.
+        const auto mountDrive = [&] {
+            const QByteArray top = QFile::encodeName(drive), on = top + '/' + QFile::encodeName(mounted);
+            if (!enterOwnNamespaces(false) || ::mount("samelyn-test", top.constData(), "tmpfs", 0, "mode=0700") != 0)
+                return false;
+            bool made = mounted.isEmpty();
+            if (mounted == "bound") // another folder of the drive, bound here
+                made = ::mkdir((top + "/real").constData(), 0700) == 0 && ::mkdir(on.constData(), 0700) == 0
+                    && ::mount((top + "/real").constData(), on.constData(), nullptr, MS_BIND, nullptr) == 0;
+            else if (!made) // the trash at the top, its "files" another drive
+                made = ::mkdir(on.left(on.lastIndexOf('/')).constData(), 0700) == 0 && ::mkdir(on.constData(), 0700) == 0
+                    && ::mount("samelyn-other", on.constData(), "tmpfs", 0, "mode=0700") == 0;
+            if (!made)
+                qFatal("cannot make %s", on.constData());
+            dir.createFile("my drive/" + proposed, "alpha");
+            dir.createFile("my drive/kept", "alpha");
+            return true;
+        };
+        const auto look = [&] {
+            QStringList seen;
+            for (QDirIterator it(drive, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories); it.hasNext();) {
+                const QString path = it.next();
+                const bool record = path.endsWith(".trashinfo");
+                seen << path.mid(drive.size() + 1) + (record ? " <- " + recordedPath(path) : QString());
+            }
+            seen.sort();
+            return seen.join('\n');
+        };
+        const QString path = drive + '/' + proposed;
+        const std::optional<QString> result = killInChild(path, drive + "/kept", mountDrive, look);
+        if (!result)
+            QSKIP("this system lets a test mount no drive of its own");
+        files.replaceInStrings("{drive}", drive).sort();
+        QCOMPARE(*result, (outcome == "moved" ? outcome : path + " (" + outcome + ')') + '\n' + files.join('\n'));
     }
 
     // A search shows one list while it builds another: KILL rests, and refuses even when asked.

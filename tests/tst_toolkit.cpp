@@ -5,6 +5,7 @@
 #include "SystemTools.h"
 #include "TestDir.h"
 #include "ToolkitError.h"
+#include "Trash.h"
 
 #include <QScopeGuard>
 
@@ -173,6 +174,32 @@ private slots:
         QVERIFY(makeFifo(dir.path("pipe")));
         QCOMPARE(tools.ListFiles(dir.path(), 0, 0),
                  (QStringList{dir.path(".hidden"), dir.path("B"), dir.path("a"), dir.path("b")}));
+    }
+
+    // A mount's mount point, as the kernel's table of mounts gives it: found by the mount's id
+    // in the first field alone, and taken from the fifth with the escapes undone, once.
+    void mountPoint_data()
+    {
+        QTest::addColumn<quint64>("mountId");
+        QTest::addColumn<QByteArray>("point");
+        QTest::newRow("by the first field") << quint64(26) << QByteArray("/");
+        QTest::newRow("a parent's id only") << quint64(1) << QByteArray();
+        QTest::newRow("escaped space") << quint64(2) << QByteArray("/media/me/My Drive");
+        QTest::newRow("tab, newline, backslash") << quint64(7) << QByteArray("/home/me/a\tb\nc\\040");
+        QTest::newRow("bytes as they are, at the end") << quint64(8) << QByteArray("/caf\xc3\xa9");
+        QTest::newRow("no such mount") << quint64(6) << QByteArray();
+    }
+    void mountPoint()
+    {
+        QFETCH(quint64, mountId);
+        QFETCH(QByteArray, point);
+        const QByteArray table = "21 26 0:20 / /proc rw,relatime - proc proc rw\n"
+                                 "262 26 0:40 /@home /home rw - btrfs /dev/sda2 rw,subvol=/@home\n"
+                                 "26 1 254:0 / / rw,relatime - ext4 /dev/vda rw\n"
+                                 "2 26 0:39 / /media/me/My\\040Drive rw - vfat /dev/sdb1 rw\n"
+                                 "7 262 0:41 /a\\134b /home/me/a\\011b\\012c\\134040 rw - tmpfs t rw\n"
+                                 "8 26 0:42 / /caf\xc3\xa9 rw - tmpfs t rw";
+        QCOMPARE(Trash::mountPointOf(table, mountId), point);
     }
 
     void deleteFolderStaysInside()

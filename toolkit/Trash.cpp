@@ -9,9 +9,11 @@
 #include <QHash>
 #include <QRandomGenerator>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
+#include <optional>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -37,6 +39,8 @@ QString trashTrouble(int error)
     case EDQUOT:
         return QStringLiteral("the trash's drive is full");
     case EXDEV:
+        return QStringLiteral("its trash is on another part of the drive");
+    case EOPNOTSUPP:
         return QStringLiteral("no trash on this drive");
     case EACCES:
     case EPERM:
@@ -91,24 +95,67 @@ FileDescriptor openDataHome()
     return folder;
 }
 
-// The top folder of the file system that holds `folder`: climb while the device stays.
-FileDescriptor topFolderOf(int folder, quint64 device)
+// Where an open folder is among the mounts: its mount's id, and whether it is that mount's
+// root. None where the system cannot tell (kernels before 5.8).
+struct MountPlace
 {
-    FileDescriptor current(::openat(folder, ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
-    struct stat here {};
-    if (!current.isValid() || ::fstat(current.get(), &here) != 0)
+    quint64 id = 0;
+    bool isRoot = false;
+};
+
+std::optional<MountPlace> mountPlaceOf(int fd)
+{
+#ifdef STATX_MNT_ID
+    struct statx st {};
+    if (::statx(fd, "", AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW, STATX_MNT_ID, &st) == 0 && (st.stx_mask & STATX_MNT_ID)
+        && (st.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT))
+        return MountPlace {st.stx_mnt_id, (st.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0};
+#else
+    Q_UNUSED(fd);
+#endif
+    return std::nullopt;
+}
+
+// The mount point of the mount that holds `folder`, where trash tools look for its trash. A
+// device number cannot find it: a btrfs sub-volume has one of its own below the mount point.
+FileDescriptor mountTopOf(int folder)
+{
+    const std::optional<MountPlace> here = mountPlaceOf(folder);
+    // Without the mount's id no mount point is known to be this folder's.
+    if (!here)
+        stay(QStringLiteral("no trash on this drive"));
+    QFile table(QStringLiteral("/proc/self/mountinfo"));
+    const QByteArray point =
+        table.open(QIODevice::ReadOnly) ? Trash::mountPointOf(table.readAll(), here->id) : QByteArray();
+    // Another mount may cover the mount point by now: what the path opens must be this mount's root.
+    FileDescriptor top = point.isEmpty() ? FileDescriptor() : openWithoutLinks(point, O_PATH | O_DIRECTORY);
+    const std::optional<MountPlace> there = top.isValid() ? mountPlaceOf(top.get()) : std::nullopt;
+    if (!there || there->id != here->id || !there->isRoot)
+        stay(QStringLiteral("no trash on this drive"));
+    return top;
+}
+
+// A trash folder takes a file only on the file's own part of the drive: rename crosses no
+// mount and no btrfs sub-volume. Returns the trash folder's identity.
+FileId checkSamePart(int trashFolder, int folder, quint64 device)
+{
+    struct stat st {};
+    if (::fstat(trashFolder, &st) != 0)
         stay(trashTrouble(errno));
-    for (int depth = 0; depth < 4096; ++depth) {
-        FileDescriptor up(::openat(current.get(), "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
-        struct stat above {};
-        if (!up.isValid() || ::fstat(up.get(), &above) != 0)
-            stay(trashTrouble(errno));
-        if (quint64(above.st_dev) != device || FileId::of(above) == FileId::of(here))
-            return current;
-        current = std::move(up);
-        here = above;
-    }
-    stay(QStringLiteral("no trash on this drive"));
+    const std::optional<MountPlace> there = mountPlaceOf(trashFolder), here = mountPlaceOf(folder);
+    if (quint64(st.st_dev) != device || (there && here && there->id != here->id))
+        stay(trashTrouble(EXDEV));
+    return FileId::of(st);
+}
+
+// Whether two open folders are on one mount; where the system gives no mount ids, on one device.
+bool onOneMount(int a, int b)
+{
+    const std::optional<MountPlace> first = mountPlaceOf(a), second = mountPlaceOf(b);
+    if (first && second)
+        return first->id == second->id;
+    struct stat stA {}, stB {};
+    return ::fstat(a, &stA) == 0 && ::fstat(b, &stB) == 0 && stA.st_dev == stB.st_dev;
 }
 
 struct TrashFolders
@@ -125,18 +172,18 @@ TrashFolders openFilesAndInfo(FileDescriptor trash)
     return folders;
 }
 
-// The trash for a file on `device`: the user's own when it is on the same drive, else the one
-// at the top of the file's drive.
+// The trash for a file in `folder`, on `device`: the user's own when it is on the same mount,
+// else the one at the top of the file's mount. Neither is made where the file could not go.
 TrashFolders trashFor(int folder, quint64 device)
 {
     const FileDescriptor home = openDataHome();
-    struct stat homeStat {};
-    if (::fstat(home.get(), &homeStat) != 0)
-        stay(trashTrouble(errno));
-    if (quint64(homeStat.st_dev) == device)
+    if (onOneMount(home.get(), folder)) {
+        checkSamePart(home.get(), folder, device);
         return openFilesAndInfo(ownFolder(home.get(), "Trash", false));
+    }
 
-    const FileDescriptor top = topFolderOf(folder, device);
+    const FileDescriptor top = mountTopOf(folder);
+    checkSamePart(top.get(), folder, device);
     const QByteArray uid = QByteArray::number(::geteuid());
     // A shared .Trash is trusted only as a real folder with the sticky bit, so that no one
     // can take away another user's folder in it.
@@ -201,7 +248,7 @@ int moveNoReplace(int fromFolder, const QByteArray &from, int toFolder, const QB
     if (errno != EINVAL && errno != ENOSYS)
         return errno;
     if (::linkat(fromFolder, from.constData(), toFolder, to.constData(), 0) != 0)
-        return errno == EPERM ? EXDEV : errno;
+        return errno == EPERM ? EOPNOTSUPP : errno; // a file system without hard links
     if (::unlinkat(fromFolder, from.constData(), 0) != 0) {
         const int error = errno;
         ::unlinkat(toFolder, to.constData(), 0);
@@ -339,14 +386,11 @@ QByteArray dataHome()
 TrashedFile moveToTrash(int folder, const QByteArray &name, const QString &path, const FileId &file)
 {
     TrashFolders trash = trashFor(folder, file.device);
-    struct stat filesStat {};
-    if (::fstat(trash.files.get(), &filesStat) != 0)
-        stay(trashTrouble(errno));
-    if (quint64(filesStat.st_dev) != file.device)
-        stay(QStringLiteral("no trash on this drive"));
+    // Its "files" folder may be a mount of its own.
+    const FileId trashId = checkSamePart(trash.files.get(), folder, file.device);
 
     const QByteArray record = trashRecord(path);
-    TrashNames names(name, FileId::of(filesStat));
+    TrashNames names(name, trashId);
     for (QByteArray candidate; names.next(candidate);) {
         if (!moveAs(trash, folder, name, candidate, record)) {
             names.taken();
@@ -358,6 +402,33 @@ TrashedFile moveToTrash(int folder, const QByteArray &name, const QString &path,
         return trashed;
     }
     stay(QStringLiteral("no free name in the trash"));
+}
+
+QByteArray mountPointOf(const QByteArray &mountInfo, quint64 mountId)
+{
+    const auto isOctal = [](char c) { return c >= '0' && c <= '7'; };
+    const QByteArray id = QByteArray::number(mountId);
+    for (const QByteArray &line : mountInfo.split('\n')) {
+        const QList<QByteArray> fields = line.split(' ');
+        if (fields.size() < 5 || fields.at(0) != id)
+            continue;
+        // A space, tab, newline or backslash in the path is written as a backslash and three
+        // octal digits.
+        const QByteArray &escaped = fields.at(4);
+        QByteArray point;
+        for (qsizetype i = 0; i < escaped.size(); ++i) {
+            const QByteArray code = escaped.mid(i + 1, 3);
+            if (escaped.at(i) == '\\' && code.size() == 3 && code.at(0) <= '3'
+                && std::ranges::all_of(code, isOctal)) {
+                point += char(code.toInt(nullptr, 8));
+                i += 3;
+            } else {
+                point += escaped.at(i);
+            }
+        }
+        return point;
+    }
+    return {};
 }
 
 bool putBack(const TrashedFile &trashed, int folder, const QByteArray &name)

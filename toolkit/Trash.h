@@ -21,7 +21,11 @@ namespace Trash {
 // else ~/.local/share; empty when no home is known.
 [[nodiscard]] QByteArray dataHome();
 
-// Moves the entry `name` of the open folder `folder` into the trash of its drive, provided it
+// The mount point of the mount `mountId` in `mountInfo`, the text of /proc/self/mountinfo,
+// with the kernel's escapes undone; empty when that mount is not in it.
+[[nodiscard]] QByteArray mountPointOf(const QByteArray &mountInfo, quint64 mountId);
+
+// Moves the entry `name` of the open folder `folder` into the trash of its mount, provided it
 // is still the file `file`; `path` is its full path, kept in the trash's record of it.
 // Nothing is ever overwritten, and nothing is deleted: when the trash cannot take the file, it
 // stays where it is, and a ToolkitError gives the reason (of kind NotFound when the file is
