@@ -11,6 +11,7 @@
 
 #include <climits>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -160,6 +161,29 @@ private slots:
         const QString full = deep + '/' + QString::fromLatin1(folder);
         QCOMPARE(walk(deep, true),
                  std::pair(QStringList{full + "ab"}, QStringList{full + "abc", full + "d/e", full + "fg/"}));
+    }
+
+    // A tree deeper than the process may hold folders open, walked with a handful of
+    // descriptors to spare: every file is found, nothing is called unopenable, nothing stays open.
+    void seekerDeepUnderLowLimit()
+    {
+        TestDir dir;
+        QString relative = QStringLiteral("deep");
+        for (int level = 0; level < 40; ++level)
+            relative += QStringLiteral("/d%1").arg(level % 10);
+        const QString bottom = dir.createFile(relative + "/x.bin", "same");
+        const QString side = dir.createFile("deep/d0/y.bin", "same");
+        const int openBefore = int(QDir("/proc/self/fd").entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size());
+        rlimit saved {};
+        ::getrlimit(RLIMIT_NOFILE, &saved);
+        rlimit lowered = saved;
+        lowered.rlim_cur = rlim_t(openBefore + 3);
+        QVERIFY(::setrlimit(RLIMIT_NOFILE, &lowered) == 0);
+        const auto [found, skipped] = walk(dir.path("deep"), true);
+        ::setrlimit(RLIMIT_NOFILE, &saved);
+        QCOMPARE(found, (QStringList{side, bottom}));
+        QCOMPARE(skipped, QStringList());
+        QTRY_COMPARE(int(QDir("/proc/self/fd").entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size()), openBefore);
     }
 
     void listFiles()
