@@ -9,6 +9,7 @@
                                      compare the lines with those of an earlier implementation
     bench.py table RESULTS_TSV
 """
+import glob
 import hashlib
 import os
 import random
@@ -20,11 +21,17 @@ import sys
 
 # Bump when a tree's recipe changes, so that old trees are made again.
 RECIPE = {"real-like": 2, "same-size": 1, "huge": 1, "empty-1001": 1, "empty-20000": 1,
-          "million": 1, "flat-200k": 1, "sparse-8x8g": 2, "pairs-1500": 1, "end-500": 1, "media": 1}
+          "million": 1, "flat-200k": 1, "sparse-8x8g": 2, "pairs-1500": 1, "end-500": 1, "media": 1,
+          "real-like-2": 1}
 SEED = 42
 MiB = 1024 * 1024
 GiB = 1024 * MiB
 REAL_SOURCES = ["/usr/share/doc", "/usr/include", "/usr/share/locale", "/usr/share/man"]
+# Other system folders, those of them there are, for real-like-2: many sizes, libraries among them.
+REAL_2_SOURCES = ["/usr/share/icons", "/usr/lib/python3.11", "/usr/share/vim", "/usr/share/i18n",
+                  "/usr/share/zoneinfo", "/usr/share/perl", "/usr/share/cmake-*", "/usr/share/mime",
+                  "/usr/share/X11", "/usr/share/fonts", "/usr/share/qt6", "/usr/lib/gcc",
+                  "/usr/share/perl5", "/usr/share/bash-completion", "/usr/lib/x86_64-linux-gnu"]
 
 
 def regular_files(root):
@@ -122,6 +129,88 @@ def make_real_like(root, rng):
             target = rng.choice(folders)
             path = os.path.join(target, free_name(target, "big-%d-%d.bin" % (megabytes, copy)))
             seeded_big_file(path, megabytes * MiB, block, file_id, last_byte_flip=differs and copy == 1)
+
+
+def copy_files(source, target, limit):
+    """The regular files of source of at most limit bytes, readable, copied to target with the
+    folders they are in; links left out, hard links broken up."""
+    for folder, subfolders, files in os.walk(source):
+        subfolders.sort()
+        home = os.path.normpath(os.path.join(target, os.path.relpath(folder, source)))
+        os.makedirs(home, exist_ok=True)
+        for name in sorted(files):
+            path = os.path.join(folder, name)
+            if (os.path.islink(path) or not os.path.isfile(path) or os.path.getsize(path) > limit
+                    or not os.access(path, os.R_OK)):
+                continue
+            shutil.copyfile(path, os.path.join(home, name))
+
+
+def make_real_like_2(root, rng):
+    """Other system folders than real-like's, files of up to 1 MiB (about 26,000 with some 10,700
+    sizes here), then sub-trees of 20 to 1,500 files copied 2 to 4 times each elsewhere under other
+    names until the copies hold some 24,000 files, a sixth of the copied files renamed: groups of
+    3 to 5 equal files and more, as backups and unpacked archives leave them."""
+    os.makedirs(root)
+    sources = sorted(p for pattern in REAL_2_SOURCES for p in glob.glob(pattern) if os.path.isdir(p))
+    for source in sources:
+        copy_files(source, os.path.join(root, os.path.basename(source)), MiB)
+
+    # Files and bytes under every folder, its sub-folders' included.
+    count = {}
+    size = {}
+    folders = []
+    for folder, subfolders, files in os.walk(root):
+        subfolders.sort()
+        folders.append(folder)
+        here = [os.path.getsize(os.path.join(folder, f)) for f in files]
+        up = folder
+        while True:
+            count[up] = count.get(up, 0) + len(here)
+            size[up] = size.get(up, 0) + sum(here)
+            if up == root:
+                break
+            up = os.path.dirname(up)
+    folders.sort()
+    candidates = [f for f in folders if f.count(os.sep) - root.count(os.sep) >= 2
+                  and 20 <= count[f] <= 1500 and size[f] <= 16 * MiB]
+    rng.shuffle(candidates)
+    chosen = []
+    copies = 0
+    for folder in candidates:
+        if copies >= 24000:
+            break
+        if any(folder == c or folder.startswith(c + os.sep) or c.startswith(folder + os.sep) for c, _ in chosen):
+            continue
+        times = rng.randint(2, 4)
+        chosen.append((folder, times))
+        copies += times * count[folder]
+    homes = [f for f in folders if not any(f == c or f.startswith(c + os.sep) for c, _ in chosen)]
+
+    patterns = ["%s.old", "Copy of %s", "%s-backup", "%s (2)", "%s.orig", "OLD-%s", "%s-2024"]
+    for folder, times in sorted(chosen):
+        for _ in range(times):
+            home = rng.choice(homes)
+            name = free_name(home, rng.choice(patterns) % os.path.basename(folder))
+            target = os.path.join(home, name)
+            for sub, subfolders, files in os.walk(folder):
+                subfolders.sort()
+                there = os.path.normpath(os.path.join(target, os.path.relpath(sub, folder)))
+                os.makedirs(there)
+                taken = set()
+                for file in sorted(files):
+                    new = file
+                    roll = rng.random()
+                    if roll < 0.08:
+                        new = file.upper()
+                    elif roll < 0.17:
+                        new = "copy-of-" + file
+                    candidate, n = new, 1
+                    while candidate.lower() in taken:
+                        candidate = "%s.copy%d" % (new, n)
+                        n += 1
+                    taken.add(candidate.lower())
+                    shutil.copyfile(os.path.join(sub, file), os.path.join(there, candidate))
 
 
 def make_same_size(root, rng):
@@ -269,7 +358,7 @@ def make(tree, root):
               "million": make_many(1000000, lambda i: "d%02d/d%02d" % (i % 100, i // 100 % 100)),
               "flat-200k": make_many(200000, lambda i: ""),
               "sparse-8x8g": make_sparse, "pairs-1500": make_pairs,
-              "end-500": make_end, "media": make_media}
+              "end-500": make_end, "media": make_media, "real-like-2": make_real_like_2}
     if tree not in makers:
         sys.exit("unknown tree %r; known: %s" % (tree, " ".join(makers)))
     stamp = root + ".stamp"
