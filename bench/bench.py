@@ -4,7 +4,9 @@
     bench.py make TREE FOLDER        make (or keep) a tree and print its size and fingerprint
                                      (million, flat-200k, sparse-8x8g, pairs-1500, end-500 and
                                      media too)
-    bench.py check SAMELYN_OUT FDUPES_OUT
+    bench.py check SAMELYN_OUT FDUPES_OUT [FDUPES_FOLDER SAMELYN_FOLDER]
+                                     with the folders: fdupes searched FDUPES_FOLDER, Samelyn the
+                                     same files as SAMELYN_FOLDER (a share of it)
     bench.py lines TREE FOLDER EQUAL_LINES DESTINED_LINES
                                      compare the lines with those of an earlier implementation
     bench.py table RESULTS_TSV
@@ -416,22 +418,25 @@ def samelyn_sets(path):
     return groups.sets()
 
 
-def fdupes_sets(path):
+def fdupes_sets(path, folders=None):
     # Samelyn shows lower-cased paths, so compare lower-cased; names that differ only in
-    # case become one text, and groups that meet in such a text become one.
+    # case become one text, and groups that meet in such a text become one. With folders
+    # (fdupes's, Samelyn's), paths under fdupes's folder are read as under Samelyn's.
     groups = Groups()
+    was, now = (os.fsdecode(f.rstrip("/")) + "/" for f in folders) if folders else ("", "")
     with open(path, "rb") as f:
         for block in f.read().split(b"\n\n"):
-            members = [m.decode("utf-8", "surrogateescape").lower() for m in block.split(b"\n") if m]
+            members = [m.decode("utf-8", "surrogateescape") for m in block.split(b"\n") if m]
+            members = [(now + m[len(was):] if was and m.startswith(was) else m).lower() for m in members]
             for member in members[1:]:
                 if member != members[0]:
                     groups.join(members[0], member)
     return groups.sets()
 
 
-def check(samelyn_out, fdupes_out):
+def check(samelyn_out, fdupes_out, folders=None):
     ours = samelyn_sets(samelyn_out)
-    theirs = fdupes_sets(fdupes_out)
+    theirs = fdupes_sets(fdupes_out, folders)
     if ours == theirs:
         print("sets match: %d sets of equal files, %d files in them"
               % (len(ours), sum(len(s) for s in ours)))
@@ -511,7 +516,7 @@ def lines(tree, folder, equal_out, destined_out):
 
 SAMELYN_ROWS = {"samelyn": "Samelyn", "samelyn-xvfb": "Samelyn (Xvfb)", "samelyn-a11y": "Samelyn (screen reader)"}
 # Runs that answer something other than how fast: a table of their own.
-OTHER_ROWS = ("samelyn-stop", "samelyn-no-ulimit", "samelyn-ulimit-256")
+OTHER_ROWS = ("samelyn-stop", "samelyn-no-ulimit", "samelyn-ulimit-256", "samelyn-hang")
 
 
 def read_results(results_tsv):
@@ -519,7 +524,9 @@ def read_results(results_tsv):
     yields, the longest pause in ms, the seconds of gathering, bucketing and comparing, with
     a screen reader the events it heard, and the whole process's seconds and peak kilobytes.
     Stopping (samelyn-stop): the ms from the click on X to the box, how late the click came,
-    the box's first line, how far into the comparison X was clicked. Under a file limit
+    the box's first line, how far into the comparison X was clicked. On a share with a folder
+    that hangs (samelyn-hang): the same, but how long after "Start now!" X was clicked, then the
+    longest pause in ms and the whole process's seconds. Under a file limit
     (samelyn-ulimit-256, samelyn-no-ulimit): the obsolete list's lines, the files left out,
     the box's first line, the limit. Runs with the page cache dropped before each are under
     the tree "TREE (cold)". {(tree, tool): [fields after the tool]} in the order first seen."""
@@ -578,8 +585,12 @@ def table(results_tsv):
             if whole:
                 extra += "; whole process %.2f s (median), %.1f MB (peak)" % (
                     statistics.median(float(r[9]) for r in whole), max(float(r[10]) for r in whole) / 1024)
-        elif results.has(tree, "samelyn") and seconds > 0:
-            ratio = "%.2f×" % (results.median(tree, "samelyn") / seconds)
+        elif seconds > 0:
+            # Against Samelyn offscreen, or on Xvfb where it ran only there.
+            ours = "samelyn" if results.has(tree, "samelyn") else "samelyn-xvfb"
+            if results.has(tree, ours):
+                ratio = "%.2f×%s" % (results.median(tree, ours) / seconds,
+                                     "" if ours == "samelyn" else " (Xvfb)")
         print("| %s | %s | %d | %.2f | %.1f | %s | %s |"
               % (tree, SAMELYN_ROWS.get(tool, tool), len(results.runs[(tree, tool)]), seconds,
                  results.peak_mb(tree, tool), ratio, extra))
@@ -602,6 +613,16 @@ def others(results):
                          "median %s ms, worst %s ms; the click came at most %.0f ms late; the box: %s"
                          % (format(round(statistics.median(stops)), ","), format(round(max(stops)), ","),
                             late, ", ".join(outcomes))))
+        elif tool == "samelyn-hang":
+            stops = [float(r[2]) for r in runs]
+            outcomes = sorted({r[4] for r in runs})
+            rows.append((tree, "on Xvfb, X clicked %s ms after \"Start now!\" while calls hang: from the "
+                         "click to the final box" % runs[0][5], len(runs),
+                         "median %s ms, worst %s ms; the box: %s; longest pause %.0f ms; whole process "
+                         "%.1f s (median)"
+                         % (format(round(statistics.median(stops)), ","), format(round(max(stops)), ","),
+                            ", ".join(outcomes), max(float(r[6]) for r in runs),
+                            statistics.median(float(r[7]) for r in runs))))
         elif tool in ("samelyn-no-ulimit", "samelyn-ulimit-256"):
             last = runs[-1]
             rows.append((tree, "ulimit -n %s%s" % (last[5], "" if tool == "samelyn-ulimit-256" else
@@ -630,23 +651,32 @@ def targets(results):
     def missing(target):
         row(target, "not measured", None)
 
-    def ratio_to(tree, peer, limit, whole=False):
+    def ratio_to(tree, peer, limit, whole=False, tool="samelyn"):
         """Samelyn's median time at most limit × peer's: from the click to the final box, or with
-        whole, the whole process's, start-up and closing included, as the peer's always is."""
-        target = "%s: %s at most %s× %s" % (tree, "whole process's time" if whole else "time",
-                                           "%.1f" % limit if round(limit, 1) == limit else "%.2f" % limit, peer)
-        if not (results.has(tree, "samelyn") and results.has(tree, peer)):
+        whole, the whole process's, start-up and closing included, as the peer's always is.
+        tool: Samelyn offscreen, or samelyn-xvfb on Xvfb."""
+        target = "%s: %s%s at most %s× %s" % (tree, "whole process's time" if whole else "time",
+                                             " on Xvfb" if tool == "samelyn-xvfb" else "",
+                                             "%.1f" % limit if round(limit, 1) == limit else "%.2f" % limit, peer)
+        if not (results.has(tree, tool) and results.has(tree, peer)):
             return missing(target)
         if whole:
-            timed = [float(r[9]) for r in results.runs[(tree, "samelyn")] if len(r) > 10 and r[9]]
+            timed = [float(r[9]) for r in results.runs[(tree, tool)] if len(r) > 10 and r[9]]
             if not timed:
                 return missing(target)
             ours = statistics.median(timed)
         else:
-            ours = results.median(tree, "samelyn")
+            ours = results.median(tree, tool)
         theirs = results.median(tree, peer)
         row(target, "%.2f× (%.2f s against %.2f s, median of %d)"
-            % (ours / theirs, ours, theirs, len(results.runs[(tree, "samelyn")])), ours <= limit * theirs)
+            % (ours / theirs, ours, theirs, len(results.runs[(tree, tool)])), ours <= limit * theirs)
+
+    def pause_at_most(tree, tool, limit, label=""):
+        target = "%s%s: longest pause of the event loop at most %g ms (worst run)" % (tree, label, limit)
+        if not results.has(tree, tool):
+            return missing(target)
+        pause = results.pause_ms(tree, tool)
+        row(target, "%.0f ms" % pause, pause <= limit)
 
     def seconds_at_most(tree, tool, limit, label=""):
         target = "%s%s: time at most %g s" % (tree, label, limit)
@@ -683,6 +713,11 @@ def targets(results):
     ratio_to("million", "jdupes", 0.8)
     ratio_to("flat-200k", "jdupes", 0.9)
     ratio_to("media", "jdupes", 0.53)
+    # Samelyn on a real X server, from the click to the box, against jdupes's whole process.
+    ratio_to("real-like", "jdupes", 0.6, tool="samelyn-xvfb")
+    ratio_to("real-like-2", "jdupes", 0.6, tool="samelyn-xvfb")
+    ratio_to("share", "jdupes", 0.25, tool="samelyn-xvfb")
+    pause_at_most("share", "samelyn-xvfb", 50, " on Xvfb")
 
     target = "sparse-8x8g: X stops the comparison within 100 ms (worst run)"
     if results.has("sparse-8x8g", "samelyn-stop"):
@@ -734,6 +769,8 @@ def main():
         make(sys.argv[2], os.path.abspath(sys.argv[3]))
     elif len(sys.argv) == 4 and sys.argv[1] == "check":
         sys.exit(check(sys.argv[2], sys.argv[3]))
+    elif len(sys.argv) == 6 and sys.argv[1] == "check":
+        sys.exit(check(sys.argv[2], sys.argv[3], (sys.argv[4], sys.argv[5])))
     elif len(sys.argv) == 6 and sys.argv[1] == "lines":
         sys.exit(lines(*sys.argv[2:]))
     elif len(sys.argv) == 3 and sys.argv[1] == "table":
