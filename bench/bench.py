@@ -4,11 +4,14 @@
     bench.py make TREE FOLDER        make (or keep) a tree and print its size and fingerprint
                                      (million, flat-200k, sparse-8x8g, pairs-1500, end-500 and
                                      media too)
-    bench.py check SAMELYN_OUT FDUPES_OUT
+    bench.py check SAMELYN_OUT FDUPES_OUT [FDUPES_FOLDER SAMELYN_FOLDER]
+                                     with the folders: fdupes searched FDUPES_FOLDER, Samelyn the
+                                     same files as SAMELYN_FOLDER (a share of it)
     bench.py lines TREE FOLDER EQUAL_LINES DESTINED_LINES
                                      compare the lines with those of an earlier implementation
     bench.py table RESULTS_TSV
 """
+import glob
 import hashlib
 import os
 import random
@@ -20,11 +23,17 @@ import sys
 
 # Bump when a tree's recipe changes, so that old trees are made again.
 RECIPE = {"real-like": 2, "same-size": 1, "huge": 1, "empty-1001": 1, "empty-20000": 1,
-          "million": 1, "flat-200k": 1, "sparse-8x8g": 2, "pairs-1500": 1, "end-500": 1, "media": 1}
+          "million": 1, "flat-200k": 1, "sparse-8x8g": 2, "pairs-1500": 1, "end-500": 1, "media": 1,
+          "real-like-2": 1}
 SEED = 42
 MiB = 1024 * 1024
 GiB = 1024 * MiB
 REAL_SOURCES = ["/usr/share/doc", "/usr/include", "/usr/share/locale", "/usr/share/man"]
+# Other system folders, those of them there are, for real-like-2: many sizes, libraries among them.
+REAL_2_SOURCES = ["/usr/share/icons", "/usr/lib/python3.11", "/usr/share/vim", "/usr/share/i18n",
+                  "/usr/share/zoneinfo", "/usr/share/perl", "/usr/share/cmake-*", "/usr/share/mime",
+                  "/usr/share/X11", "/usr/share/fonts", "/usr/share/qt6", "/usr/lib/gcc",
+                  "/usr/share/perl5", "/usr/share/bash-completion", "/usr/lib/x86_64-linux-gnu"]
 
 
 def regular_files(root):
@@ -122,6 +131,88 @@ def make_real_like(root, rng):
             target = rng.choice(folders)
             path = os.path.join(target, free_name(target, "big-%d-%d.bin" % (megabytes, copy)))
             seeded_big_file(path, megabytes * MiB, block, file_id, last_byte_flip=differs and copy == 1)
+
+
+def copy_files(source, target, limit):
+    """The regular files of source of at most limit bytes, readable, copied to target with the
+    folders they are in; links left out, hard links broken up."""
+    for folder, subfolders, files in os.walk(source):
+        subfolders.sort()
+        home = os.path.normpath(os.path.join(target, os.path.relpath(folder, source)))
+        os.makedirs(home, exist_ok=True)
+        for name in sorted(files):
+            path = os.path.join(folder, name)
+            if (os.path.islink(path) or not os.path.isfile(path) or os.path.getsize(path) > limit
+                    or not os.access(path, os.R_OK)):
+                continue
+            shutil.copyfile(path, os.path.join(home, name))
+
+
+def make_real_like_2(root, rng):
+    """Other system folders than real-like's, files of up to 1 MiB (about 26,000 with some 10,700
+    sizes here), then sub-trees of 20 to 1,500 files copied 2 to 4 times each elsewhere under other
+    names until the copies hold some 24,000 files, a sixth of the copied files renamed: groups of
+    3 to 5 equal files and more, as backups and unpacked archives leave them."""
+    os.makedirs(root)
+    sources = sorted(p for pattern in REAL_2_SOURCES for p in glob.glob(pattern) if os.path.isdir(p))
+    for source in sources:
+        copy_files(source, os.path.join(root, os.path.basename(source)), MiB)
+
+    # Files and bytes under every folder, its sub-folders' included.
+    count = {}
+    size = {}
+    folders = []
+    for folder, subfolders, files in os.walk(root):
+        subfolders.sort()
+        folders.append(folder)
+        here = [os.path.getsize(os.path.join(folder, f)) for f in files]
+        up = folder
+        while True:
+            count[up] = count.get(up, 0) + len(here)
+            size[up] = size.get(up, 0) + sum(here)
+            if up == root:
+                break
+            up = os.path.dirname(up)
+    folders.sort()
+    candidates = [f for f in folders if f.count(os.sep) - root.count(os.sep) >= 2
+                  and 20 <= count[f] <= 1500 and size[f] <= 16 * MiB]
+    rng.shuffle(candidates)
+    chosen = []
+    copies = 0
+    for folder in candidates:
+        if copies >= 24000:
+            break
+        if any(folder == c or folder.startswith(c + os.sep) or c.startswith(folder + os.sep) for c, _ in chosen):
+            continue
+        times = rng.randint(2, 4)
+        chosen.append((folder, times))
+        copies += times * count[folder]
+    homes = [f for f in folders if not any(f == c or f.startswith(c + os.sep) for c, _ in chosen)]
+
+    patterns = ["%s.old", "Copy of %s", "%s-backup", "%s (2)", "%s.orig", "OLD-%s", "%s-2024"]
+    for folder, times in sorted(chosen):
+        for _ in range(times):
+            home = rng.choice(homes)
+            name = free_name(home, rng.choice(patterns) % os.path.basename(folder))
+            target = os.path.join(home, name)
+            for sub, subfolders, files in os.walk(folder):
+                subfolders.sort()
+                there = os.path.normpath(os.path.join(target, os.path.relpath(sub, folder)))
+                os.makedirs(there)
+                taken = set()
+                for file in sorted(files):
+                    new = file
+                    roll = rng.random()
+                    if roll < 0.08:
+                        new = file.upper()
+                    elif roll < 0.17:
+                        new = "copy-of-" + file
+                    candidate, n = new, 1
+                    while candidate.lower() in taken:
+                        candidate = "%s.copy%d" % (new, n)
+                        n += 1
+                    taken.add(candidate.lower())
+                    shutil.copyfile(os.path.join(sub, file), os.path.join(there, candidate))
 
 
 def make_same_size(root, rng):
@@ -269,7 +360,7 @@ def make(tree, root):
               "million": make_many(1000000, lambda i: "d%02d/d%02d" % (i % 100, i // 100 % 100)),
               "flat-200k": make_many(200000, lambda i: ""),
               "sparse-8x8g": make_sparse, "pairs-1500": make_pairs,
-              "end-500": make_end, "media": make_media}
+              "end-500": make_end, "media": make_media, "real-like-2": make_real_like_2}
     if tree not in makers:
         sys.exit("unknown tree %r; known: %s" % (tree, " ".join(makers)))
     stamp = root + ".stamp"
@@ -327,22 +418,25 @@ def samelyn_sets(path):
     return groups.sets()
 
 
-def fdupes_sets(path):
+def fdupes_sets(path, folders=None):
     # Samelyn shows lower-cased paths, so compare lower-cased; names that differ only in
-    # case become one text, and groups that meet in such a text become one.
+    # case become one text, and groups that meet in such a text become one. With folders
+    # (fdupes's, Samelyn's), paths under fdupes's folder are read as under Samelyn's.
     groups = Groups()
+    was, now = (os.fsdecode(f.rstrip("/")) + "/" for f in folders) if folders else ("", "")
     with open(path, "rb") as f:
         for block in f.read().split(b"\n\n"):
-            members = [m.decode("utf-8", "surrogateescape").lower() for m in block.split(b"\n") if m]
+            members = [m.decode("utf-8", "surrogateescape") for m in block.split(b"\n") if m]
+            members = [(now + m[len(was):] if was and m.startswith(was) else m).lower() for m in members]
             for member in members[1:]:
                 if member != members[0]:
                     groups.join(members[0], member)
     return groups.sets()
 
 
-def check(samelyn_out, fdupes_out):
+def check(samelyn_out, fdupes_out, folders=None):
     ours = samelyn_sets(samelyn_out)
-    theirs = fdupes_sets(fdupes_out)
+    theirs = fdupes_sets(fdupes_out, folders)
     if ours == theirs:
         print("sets match: %d sets of equal files, %d files in them"
               % (len(ours), sum(len(s) for s in ours)))
@@ -422,7 +516,7 @@ def lines(tree, folder, equal_out, destined_out):
 
 SAMELYN_ROWS = {"samelyn": "Samelyn", "samelyn-xvfb": "Samelyn (Xvfb)", "samelyn-a11y": "Samelyn (screen reader)"}
 # Runs that answer something other than how fast: a table of their own.
-OTHER_ROWS = ("samelyn-stop", "samelyn-no-ulimit", "samelyn-ulimit-256")
+OTHER_ROWS = ("samelyn-stop", "samelyn-no-ulimit", "samelyn-ulimit-256", "samelyn-hang")
 
 
 def read_results(results_tsv):
@@ -430,7 +524,9 @@ def read_results(results_tsv):
     yields, the longest pause in ms, the seconds of gathering, bucketing and comparing, with
     a screen reader the events it heard, and the whole process's seconds and peak kilobytes.
     Stopping (samelyn-stop): the ms from the click on X to the box, how late the click came,
-    the box's first line, how far into the comparison X was clicked. Under a file limit
+    the box's first line, how far into the comparison X was clicked. On a share with a folder
+    that hangs (samelyn-hang): the same, but how long after "Start now!" X was clicked, then the
+    longest pause in ms and the whole process's seconds. Under a file limit
     (samelyn-ulimit-256, samelyn-no-ulimit): the obsolete list's lines, the files left out,
     the box's first line, the limit. Runs with the page cache dropped before each are under
     the tree "TREE (cold)". {(tree, tool): [fields after the tool]} in the order first seen."""
@@ -489,8 +585,12 @@ def table(results_tsv):
             if whole:
                 extra += "; whole process %.2f s (median), %.1f MB (peak)" % (
                     statistics.median(float(r[9]) for r in whole), max(float(r[10]) for r in whole) / 1024)
-        elif results.has(tree, "samelyn") and seconds > 0:
-            ratio = "%.2f×" % (results.median(tree, "samelyn") / seconds)
+        elif seconds > 0:
+            # Against Samelyn offscreen, or on Xvfb where it ran only there.
+            ours = "samelyn" if results.has(tree, "samelyn") else "samelyn-xvfb"
+            if results.has(tree, ours):
+                ratio = "%.2f×%s" % (results.median(tree, ours) / seconds,
+                                     "" if ours == "samelyn" else " (Xvfb)")
         print("| %s | %s | %d | %.2f | %.1f | %s | %s |"
               % (tree, SAMELYN_ROWS.get(tool, tool), len(results.runs[(tree, tool)]), seconds,
                  results.peak_mb(tree, tool), ratio, extra))
@@ -513,6 +613,16 @@ def others(results):
                          "median %s ms, worst %s ms; the click came at most %.0f ms late; the box: %s"
                          % (format(round(statistics.median(stops)), ","), format(round(max(stops)), ","),
                             late, ", ".join(outcomes))))
+        elif tool == "samelyn-hang":
+            stops = [float(r[2]) for r in runs]
+            outcomes = sorted({r[4] for r in runs})
+            rows.append((tree, "on Xvfb, X clicked %s ms after \"Start now!\" while calls hang: from the "
+                         "click to the final box" % runs[0][5], len(runs),
+                         "median %s ms, worst %s ms; the box: %s; longest pause %.0f ms; whole process "
+                         "%.1f s (median)"
+                         % (format(round(statistics.median(stops)), ","), format(round(max(stops)), ","),
+                            ", ".join(outcomes), max(float(r[6]) for r in runs),
+                            statistics.median(float(r[7]) for r in runs))))
         elif tool in ("samelyn-no-ulimit", "samelyn-ulimit-256"):
             last = runs[-1]
             rows.append((tree, "ulimit -n %s%s" % (last[5], "" if tool == "samelyn-ulimit-256" else
@@ -541,23 +651,32 @@ def targets(results):
     def missing(target):
         row(target, "not measured", None)
 
-    def ratio_to(tree, peer, limit, whole=False):
+    def ratio_to(tree, peer, limit, whole=False, tool="samelyn"):
         """Samelyn's median time at most limit × peer's: from the click to the final box, or with
-        whole, the whole process's, start-up and closing included, as the peer's always is."""
-        target = "%s: %s at most %s× %s" % (tree, "whole process's time" if whole else "time",
-                                           "%.1f" % limit if round(limit, 1) == limit else "%.2f" % limit, peer)
-        if not (results.has(tree, "samelyn") and results.has(tree, peer)):
+        whole, the whole process's, start-up and closing included, as the peer's always is.
+        tool: Samelyn offscreen, or samelyn-xvfb on Xvfb."""
+        target = "%s: %s%s at most %s× %s" % (tree, "whole process's time" if whole else "time",
+                                             " on Xvfb" if tool == "samelyn-xvfb" else "",
+                                             "%.1f" % limit if round(limit, 1) == limit else "%.2f" % limit, peer)
+        if not (results.has(tree, tool) and results.has(tree, peer)):
             return missing(target)
         if whole:
-            timed = [float(r[9]) for r in results.runs[(tree, "samelyn")] if len(r) > 10 and r[9]]
+            timed = [float(r[9]) for r in results.runs[(tree, tool)] if len(r) > 10 and r[9]]
             if not timed:
                 return missing(target)
             ours = statistics.median(timed)
         else:
-            ours = results.median(tree, "samelyn")
+            ours = results.median(tree, tool)
         theirs = results.median(tree, peer)
         row(target, "%.2f× (%.2f s against %.2f s, median of %d)"
-            % (ours / theirs, ours, theirs, len(results.runs[(tree, "samelyn")])), ours <= limit * theirs)
+            % (ours / theirs, ours, theirs, len(results.runs[(tree, tool)])), ours <= limit * theirs)
+
+    def pause_at_most(tree, tool, limit, label=""):
+        target = "%s%s: longest pause of the event loop at most %g ms (worst run)" % (tree, label, limit)
+        if not results.has(tree, tool):
+            return missing(target)
+        pause = results.pause_ms(tree, tool)
+        row(target, "%.0f ms" % pause, pause <= limit)
 
     def seconds_at_most(tree, tool, limit, label=""):
         target = "%s%s: time at most %g s" % (tree, label, limit)
@@ -594,6 +713,11 @@ def targets(results):
     ratio_to("million", "jdupes", 0.8)
     ratio_to("flat-200k", "jdupes", 0.9)
     ratio_to("media", "jdupes", 0.53)
+    # Samelyn on a real X server, from the click to the box, against jdupes's whole process.
+    ratio_to("real-like", "jdupes", 0.6, tool="samelyn-xvfb")
+    ratio_to("real-like-2", "jdupes", 0.6, tool="samelyn-xvfb")
+    ratio_to("share", "jdupes", 0.25, tool="samelyn-xvfb")
+    pause_at_most("share", "samelyn-xvfb", 50, " on Xvfb")
 
     target = "sparse-8x8g: X stops the comparison within 100 ms (worst run)"
     if results.has("sparse-8x8g", "samelyn-stop"):
@@ -645,6 +769,8 @@ def main():
         make(sys.argv[2], os.path.abspath(sys.argv[3]))
     elif len(sys.argv) == 4 and sys.argv[1] == "check":
         sys.exit(check(sys.argv[2], sys.argv[3]))
+    elif len(sys.argv) == 6 and sys.argv[1] == "check":
+        sys.exit(check(sys.argv[2], sys.argv[3], (sys.argv[4], sys.argv[5])))
     elif len(sys.argv) == 6 and sys.argv[1] == "lines":
         sys.exit(lines(*sys.argv[2:]))
     elif len(sys.argv) == 3 and sys.argv[1] == "table":

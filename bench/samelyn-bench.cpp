@@ -25,11 +25,13 @@ namespace {
 int usage()
 {
     std::fprintf(stderr, "usage: samelyn-bench FOLDER [--out FILE] [--destined FILE] [--stop-during-comparison MS]\n"
+                         "                     [--stop-after MS]\n"
                          "Runs one search of FOLDER and its sub-folders in a fresh window and prints\n"
                          "seconds, peak memory, loads, yields, the longest pause; writes the lines of\n"
                          "the equal list to --out and those of the obsolete list to --destined.\n"
                          "--stop-during-comparison: clicks X once MS milliseconds of the comparison\n"
-                         "have passed, and prints the milliseconds from that click to the final box.\n");
+                         "have passed, and prints the milliseconds from that click to the final box.\n"
+                         "--stop-after: the same, but MS milliseconds after the click on \"Start now!\".\n");
     return 2;
 }
 
@@ -79,6 +81,7 @@ int main(int argc, char *argv[])
     QString outFile;
     QString destinedFile;
     int stopAfterMs = -1;
+    int stopAfterStartMs = -1;
     const QStringList args = QApplication::arguments().mid(1);
     for (qsizetype i = 0; i < args.size(); ++i) {
         if (args.at(i) == QLatin1String("--out") && i + 1 < args.size())
@@ -91,13 +94,20 @@ int main(int argc, char *argv[])
             if (!ok || stopAfterMs < 0)
                 return usage();
         }
+        else if (args.at(i) == QLatin1String("--stop-after") && i + 1 < args.size()) {
+            bool ok = false;
+            stopAfterStartMs = args.at(++i).toInt(&ok);
+            if (!ok || stopAfterStartMs < 0)
+                return usage();
+        }
         else if (folder.isEmpty() && !args.at(i).startsWith(QLatin1String("--")))
             folder = QFileInfo(args.at(i)).absoluteFilePath(); // the window asks for a full path
         else
             return usage();
     }
-    if (folder.isEmpty())
+    if (folder.isEmpty() || (stopAfterMs >= 0 && stopAfterStartMs >= 0))
         return usage();
+    const bool stopping = stopAfterMs >= 0 || stopAfterStartMs >= 0;
 
     // The boxes are answered at once; the last one ends the run, so its time is the result.
     QElapsedTimer clock;
@@ -173,6 +183,10 @@ int main(int argc, char *argv[])
 
     const quint64 loadsBefore = window->state().LoadCount;
     EventPump::resetStats();
+    if (stopAfterStartMs >= 0) {
+        stopDueNs = qint64(stopAfterStartMs) * 1'000'000;
+        stopTimer.start(stopAfterStartMs);
+    }
     clock.start();
     sinceHook.start();
     // The whole run happens inside the click; it returns after the final box is answered.
@@ -231,7 +245,7 @@ int main(int argc, char *argv[])
     const QRegularExpressionMatch leftOut =
         QRegularExpression(QStringLiteral("\\n(\\d+) files? could not be read")).match(finalText);
     std::printf(" left_out=%s", leftOut.hasMatch() ? qPrintable(leftOut.captured(1)) : "0");
-    if (stopAfterMs >= 0) {
+    if (stopping) {
         // -1 when the search ended before the click was due.
         const auto ms = [](qint64 ns) { return double(ns) / 1e6; };
         std::printf(" stop_ms=%.3f stop_click_late_ms=%.3f", stopClickNs < 0 ? -1.0 : ms(finalNs - stopClickNs),
@@ -242,9 +256,9 @@ int main(int argc, char *argv[])
     std::fprintf(stderr, "samelyn-bench: the longest pause ended at: %s\n", qPrintable(longestWhere));
     if (finalText.contains(QLatin1Char('\n')))
         std::fprintf(stderr, "samelyn-bench: the final message was:\n%s\n", qPrintable(finalText));
-    if (stopAfterMs >= 0 && stopClickNs < 0)
+    if (stopping && stopClickNs < 0)
         std::fprintf(stderr, "samelyn-bench: the search ended before X was clicked\n");
     // Stopped on purpose, the run is right to end "Canceled!".
-    const QLatin1String expected(stopAfterMs >= 0 ? "Canceled!" : "DONE!");
-    return fatal || (stopAfterMs >= 0 && stopClickNs < 0) || !finalText.startsWith(expected) ? 1 : 0;
+    const QLatin1String expected(stopping ? "Canceled!" : "DONE!");
+    return fatal || (stopping && stopClickNs < 0) || !finalText.startsWith(expected) ? 1 : 0;
 }
