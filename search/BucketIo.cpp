@@ -11,7 +11,6 @@
 #include <cerrno>
 #include <condition_variable>
 #include <deque>
-#include <dirent.h>
 #include <fcntl.h>
 #include <mutex>
 #include <sys/stat.h>
@@ -130,26 +129,12 @@ std::optional<BucketIo::Answer> BucketIo::Shared::run(const Job &job, int folder
         return std::nullopt;
     }
     case Kind::List: {
-        // Plain files only: a FIFO, socket or device would block or lie about its size.
         Answer answer;
-        bool listed = false;
-        for (int waitMs = 1; !listed && !stop; waitMs = std::min(waitMs * 2, 20)) {
-            answer.names.clear();
-            listed = forEachEntry(folder, [&](const dirent &entry) {
-                unsigned char type = entry.d_type;
-                struct stat st {};
-                if (type == DT_UNKNOWN && ::fstatat(folder, entry.d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
-                    type = DT_REG;
-                if (type == DT_REG)
-                    answer.names.append(QFile::decodeName(entry.d_name));
-                return true;
-            });
-            if (!listed && errno != EMFILE && errno != ENFILE)
+        for (int waitMs = 1; !listPlainFiles(folder, answer.names); waitMs = std::min(waitMs * 2, 20)) {
+            if ((errno != EMFILE && errno != ENFILE) || stop)
                 return Answer{{}, {}, QStringLiteral("Folder not found: ") + workFolder};
-            if (!listed)
-                std::this_thread::sleep_for(std::chrono::milliseconds(waitMs));
+            std::this_thread::sleep_for(std::chrono::milliseconds(waitMs));
         }
-        std::sort(answer.names.begin(), answer.names.end());
         return answer;
     }
     case Kind::Read: {

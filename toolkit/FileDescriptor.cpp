@@ -1,7 +1,10 @@
 // Descriptors, and opening a path one safe step at a time where the kernel cannot do it at once.
 #include "FileDescriptor.h"
 
+#include <QFile>
 #include <QList>
+
+#include <algorithm>
 
 #include <cerrno>
 #include <dirent.h>
@@ -103,6 +106,23 @@ bool forEachEntry(int folder, const std::function<bool(const dirent &entry)> &vi
             break;
     }
     return true;
+}
+
+bool listPlainFiles(int folder, QStringList &names)
+{
+    names.clear();
+    // The type comes with the listing; the disk is asked only where it does not.
+    const bool listed = forEachEntry(folder, [&](const dirent &entry) {
+        unsigned char type = entry.d_type;
+        struct stat st {};
+        if (type == DT_UNKNOWN && ::fstatat(folder, entry.d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
+            type = DT_REG;
+        if (type == DT_REG)
+            names.append(QFile::decodeName(entry.d_name));
+        return true;
+    });
+    std::sort(names.begin(), names.end());
+    return listed;
 }
 
 int writeAllAndClose(FileDescriptor fd, const QByteArray &bytes)

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QStringList>
 
 #include <functional>
 
@@ -64,6 +65,10 @@ struct FolderAndName
 // The listing is a fresh one of its own (an overlay answers a cached folder's listing afresh),
 // and the folder's descriptor is left as it was. False when the folder cannot be listed.
 bool forEachEntry(int folder, const std::function<bool(const dirent &entry)> &visit);
+
+// The names of the open folder's plain files, sorted: a FIFO, socket or device would block
+// or lie about its size, and a link leads elsewhere. False, errno set, when it cannot be listed.
+bool listPlainFiles(int folder, QStringList &names);
 
 // Writes every byte of `bytes` to `fd`, again after an interruption, and closes it. 0, or the
 // errno of the first failure (EIO when the system took nothing and gave no reason).

@@ -146,23 +146,9 @@ QStringList SystemTools::ListFiles(const QString &folder, int, int)
     if (folder.isEmpty())
         throw ToolkitError(QStringLiteral("Folder not found: ") + folder);
     const FileDescriptor fd(::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    // Plain files only: a FIFO, socket or device would block or lie about its size, and a
-    // link leads elsewhere. The type comes with the listing; the disk is asked only where not.
     QStringList names;
-    const bool listed = fd.isValid() && forEachEntry(fd.get(), [&](const dirent &entry) {
-        unsigned char type = entry.d_type;
-        if (type == DT_UNKNOWN) {
-            struct stat st {};
-            if (::fstatat(fd.get(), entry.d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
-                type = DT_REG;
-        }
-        if (type == DT_REG)
-            names.append(QFile::decodeName(entry.d_name));
-        return true;
-    });
-    if (!listed)
+    if (!fd.isValid() || !listPlainFiles(fd.get(), names))
         throw ToolkitError(QStringLiteral("Folder not found: ") + folder);
-    std::sort(names.begin(), names.end());
     QStringList paths;
     paths.reserve(names.size());
     for (const QString &name : std::as_const(names))
