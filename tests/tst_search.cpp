@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScopeGuard>
+#include <QRegularExpression>
 
 #include <QElapsedTimer>
 
@@ -211,9 +212,11 @@ struct PlainSearch
         return std::exchange(stop, false) ? QStringLiteral("Canceled!") : QStringLiteral("DONE!");
     }
 
-    // A folder's files are met by name without extension, then by extension, byte by byte;
-    // leading dots start no extension, and ".tar.gz" and its kin are one.
-    static std::pair<QByteArray, QByteArray> keyOf(const QString &name)
+    // A folder's shown files come before its hidden ones, and a name that marks no copy before
+    // one that does; then names go by stem, then extension, each case-folded, byte order
+    // settling the rest. Leading dots start no extension, and ".tar.gz" and its kin are one.
+    using Key = std::tuple<int, QString, QString, QByteArray, QByteArray>;
+    static Key keyOf(const QString &name)
     {
         const auto hasStem = [](QByteArrayView before) {
             return std::any_of(before.begin(), before.end(), [](char c) { return c != '.'; });
@@ -230,7 +233,14 @@ struct PlainSearch
                 stem.chop(4);
             }
         }
-        return {stem, extension};
+        const QString foldedStem = QFile::decodeName(stem).toCaseFolded();
+        static const QRegularExpression copyMark(QStringLiteral(
+            "[ \\-_\u2013\u2014](copy( [0-9]+)?|kopie( [0-9]+)?|copie|\\([0-9]+\\))$|^(copy of |kopie von |copie de )"));
+        const QString folded = name.toCaseFolded();
+        const bool marked = copyMark.match(foldedStem).hasMatch() || folded.endsWith(QLatin1String(".bak"))
+            || folded.endsWith(QLatin1String(".orig")) || folded.endsWith(QLatin1Char('~'));
+        return Key(int(name.startsWith(QLatin1Char('.'))) * 2 + int(marked), foldedStem,
+                          QFile::decodeName(extension).toCaseFolded(), stem, extension);
     }
 
     static QString percent(qsizetype part, qsizetype whole)
@@ -416,11 +426,12 @@ private slots:
         const QString base = freshFolder();
         const QStringList folders = {base + QStringLiteral("/first"), base + QStringLiteral("/second")};
         QVERIFY(QDir().mkpath(folders[0]) && QDir().mkpath(folders[1]));
-        // Names whose order by stem differs from their byte order: a copy's name is its
-        // original's with something added before the extension.
+        // Names whose order differs from their byte order: a copy's name is its original's with
+        // something added before the extension, some are hidden, and their case varies.
         const char *const copies[] = {"", " copy", "(1)", "-old"};
         for (qsizetype i = 0; i < firstPick.size(); ++i)
-            put(folders[0] + QStringLiteral("/f%1%2.dat").arg(i / 4, 3, 10, QLatin1Char('0')).arg(copies[i % 4]),
+            put(folders[0] + QStringLiteral("/%1%2%3.dat").arg(i % 5 == 4 ? ".f" : i / 4 % 2 ? "F" : "f")
+                                 .arg(i / 4, 3, 10, QLatin1Char('0')).arg(copies[i % 4]),
                 contents[firstPick[i]]);
         for (qsizetype i = 0; i < secondPick.size(); ++i)
             put(folders[1] + QStringLiteral("/S%1%2.tar.gz").arg(i / 2).arg(copies[i % 2 * 3]), contents[secondPick[i]]);
@@ -804,7 +815,7 @@ private slots:
         Messages::setHandler([&](QWidget *, const QString &text) {
             f.messages.texts.append(text);
             workingAtBoxes.append(Worker::working());
-            heldAtBoxes = heldAtBoxes && (!hangs || countOf("task") > threadsBefore);
+            heldAtBoxes = heldAtBoxes && (!hangs || Worker::alive() > 0);
         });
         QElapsedTimer since, acted;
         Finder::actOnce(

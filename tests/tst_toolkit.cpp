@@ -81,13 +81,13 @@ private slots:
             dataHome.isNull() ? qunsetenv("XDG_DATA_HOME") : qputenv("XDG_DATA_HOME", dataHome);
         });
 
-        const QStringList topFiles{root + "10.txt", root + "9.txt", root + "B.txt", root + "a.txt",
+        const QStringList topFiles{root + "10.txt", root + "9.txt", root + "a.txt", root + "B.txt",
                                    root + "b.txt", root + "noext", root + "z.txt"};
         const QString bad = root + QFile::decodeName("bad\xff.txt");
         QCOMPARE(walk(dir.path("root"), false), std::pair(topFiles, QStringList{bad}));
         QCOMPARE(walk(dir.path("root"), true),
                  std::pair(topFiles + QStringList({root + "A/m.txt", root + "A/x.txt", root + "A/deep/y.txt",
-                                                   root + "c/CACHEDIR.TAG", root + "c/c.txt", root + "c/d/o.txt"}),
+                                                   root + "c/c.txt", root + "c/CACHEDIR.TAG", root + "c/d/o.txt"}),
                            QStringList{bad, root + "locked/"}));
         // Searched directly, or below: nothing either.
         for (const char *inside : {".local/share/Trash/files", ".Trash-1000", "x/.zfs/snapshot", "data/Trash", "scratch/w"})
@@ -99,8 +99,9 @@ private slots:
         QCOMPARE(walk(QFileInfo(window.state().WorkFolder).path(), true), (std::pair<QStringList, QStringList>()));
     }
 
-    // Within a folder the copy a person calls the original comes first: a name that begins
-    // another name, up to its extension, comes before it.
+    // The copy a person calls the original comes first: shown before hidden, outside a backup
+    // folder before inside, a name that marks no copy before one that does; then a name that
+    // begins another, up to its extension, before it, whatever the case.
     void seekerOrder_data()
     {
         QTest::addColumn<QStringList>("names"); // in the order they must be reported
@@ -112,8 +113,18 @@ private slots:
             << QStringList{QStringLiteral("Brief für Müller.txt"), QStringLiteral("Brief für Müller (Kopie).txt")};
         QTest::newRow("one extension of two parts")
             << QStringList{"Backup.TAR.GZ", "Backup.tar.xz", "Backup-old.tar.bz2", "Backup-old.tar.zst.1"};
-        QTest::newRow("stem, then extension") << QStringList{"B", "a", "a.jpg", "a.txt", "a b.jpg"};
-        QTest::newRow("dot files") << QStringList{".bashrc", ".bashrc.bak", ".profile"};
+        QTest::newRow("stem, then extension") << QStringList{"a", "a.jpg", "a.txt", "a b.jpg", "B"};
+        QTest::newRow("case") << QStringList{"Notes/a.txt", "Notes/B.txt", "Notes/b.txt", "Notes/C.txt", "notes/a.txt"};
+        QTest::newRow("dot files") << QStringList{".bashrc", ".profile", ".bashrc.bak"};
+        QTest::newRow("hidden") << QStringList{"z/IMG_1004.jpg", ".cache/z.jpg", ".cache/thumbs/.thumb_IMG_1004.jpg",
+                                               "a/.x.jpg"};
+        QTest::newRow("copy place") << QStringList{"Oldies/a.txt", "Pictures/2023/IMG_1001.jpg", "Backup/Pictures-2023/IMG_1001.jpg",
+                                                   "backup-2019/x", "Copy of stuff/y", "Old/letter.odt", "z/KOPIEN/a.txt"};
+        QTest::newRow("copy marks")
+            << QStringList{QStringLiteral("Documents/kündigung wohnung.txt"), "Pictures/photo.png", "x/(1).txt",
+                           "x/copyright.txt", "x/report(1).pdf", QStringLiteral("Documents/Kündigung Wohnung – Kopie.txt"),
+                           "Downloads/report (1).pdf", "Pictures/Photo copy.png", "x/a.txt~", "x/b copy 2.txt",
+                           "x/c.orig", "x/Copy of a.txt", "x/d_copie.txt", QStringLiteral("x/e—kopie 3.txt"), "x/f.bak"};
     }
     void seekerOrder()
     {
@@ -125,7 +136,7 @@ private slots:
             dir.createFile(*name);
         for (const QString &name : names)
             expected << dir.path(name);
-        QCOMPARE(walk(dir.path(), false).first, expected);
+        QCOMPARE(walk(dir.path(), true).first, expected);
     }
 
     // A sub-folder swapped, after its parent was listed, for a link or another folder: not entered.

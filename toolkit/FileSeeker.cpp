@@ -1,5 +1,5 @@
 // Enumerating a folder tree with the POSIX calls, from each folder's descriptor to its
-// sub-folders', so that links and special files are seen for what they are before anything
+// sub-folders', on a few threads at once, so that links and special files are seen for what they are before anything
 // opens them, and a folder swapped for a link during the walk is not entered.
 #include "FileSeeker.h"
 
@@ -17,9 +17,11 @@
 #include <climits>
 #include <condition_variable>
 #include <cstring>
+#include <deque>
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/magic.h>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <sys/stat.h>
@@ -73,6 +75,7 @@ struct FileSeeker::Reports
         Found found;
         std::optional<Skip> skipped;
         bool isFolder = false;
+        quint8 rank = 0; // see Rank
     };
     std::mutex mutex;
     std::condition_variable more;
@@ -81,6 +84,10 @@ struct FileSeeker::Reports
 };
 
 namespace {
+
+// Listed at once at most: on a share each call waits for the network, and a few in flight
+// hide that wait.
+constexpr int Listers = 8;
 
 // Folders of copies kept for recovery, by where they sit: a trash below any home (root may
 // search /home), the trash folders of other drives, and snapshots.
@@ -129,24 +136,6 @@ qsizetype extensionAt(QByteArrayView name)
     return dot;
 }
 
-// The order a folder's files are reported in, and so which of equal copies is kept: the name
-// without its extension first, then the extension, each byte by byte. Plain byte order would
-// put "IMG_101 copy.jpg" before "IMG_101.jpg", as " ", "(" and "-" sort before ".".
-bool reportedBefore(const QByteArray &a, const QByteArray &b)
-{
-    const qsizetype stemA = extensionAt(a);
-    const qsizetype stemB = extensionAt(b);
-    const int stems = QByteArrayView(a).first(stemA).compare(QByteArrayView(b).first(stemB));
-    if (stems != 0)
-        return stems < 0;
-    return QByteArrayView(a).sliced(stemA) < QByteArrayView(b).sliced(stemB);
-}
-
-bool byteOrder(const QByteArray &a, const QByteArray &b)
-{
-    return a < b;
-}
-
 // A name that does not survive the way into text and back would name another file.
 bool decoded(const QByteArray &name, QString &text)
 {
@@ -164,167 +153,318 @@ FileId userTrash()
     return FileId::of(st);
 }
 
-struct Entry
+// Whether a folder's name says that it holds copies: a backup, an old version.
+bool isCopyPlace(const QString &folded)
+{
+    static const QStringList places{QStringLiteral("backup"), QStringLiteral("backups"), QStringLiteral("bak"),
+                                    QStringLiteral("old"), QStringLiteral("copy"), QStringLiteral("copies"),
+                                    QStringLiteral("kopie"), QStringLiteral("kopien"), QStringLiteral("sicherung"),
+                                    QStringLiteral("sicherungen")};
+    return places.contains(folded) || folded.startsWith(u"backup") || folded.startsWith(u"copy of");
+}
+
+// Whether `text` ends with `word` and a separator before it, as in "letter - copy".
+bool endsWithWord(QStringView text, QStringView word)
+{
+    if (!text.endsWith(word) || text.size() == word.size())
+        return false;
+    return QStringView(u" -_\u2013\u2014").contains(text[text.size() - word.size() - 1]);
+}
+
+// The number that ends `text`, in ASCII digits: what is left before it, or nothing if none.
+std::optional<QStringView> beforeNumber(QStringView text)
+{
+    qsizetype at = text.size();
+    while (at > 0 && text[at - 1] >= u'0' && text[at - 1] <= u'9')
+        --at;
+    return at < text.size() ? std::optional(text.first(at)) : std::nullopt;
+}
+
+// Whether a file's name, case-folded, says that it is a copy: "photo copy.png", "report (1).pdf",
+// "Kopie von brief.odt", "notes.txt~".
+bool hasCopyMark(const QString &folded, qsizetype stemLength)
+{
+    if (folded.endsWith(u".bak") || folded.endsWith(u".orig") || folded.endsWith(u'~'))
+        return true;
+    const QStringView stem = QStringView(folded).first(stemLength);
+    if (stem.startsWith(u"copy of ") || stem.startsWith(u"kopie von ") || stem.startsWith(u"copie de "))
+        return true;
+    if (endsWithWord(stem, u"copy") || endsWithWord(stem, u"kopie") || endsWithWord(stem, u"copie"))
+        return true;
+    if (const auto before = beforeNumber(stem); before && before->endsWith(u' ')) {
+        const QStringView word = before->chopped(1);
+        if (endsWithWord(word, u"copy") || endsWithWord(word, u"kopie"))
+            return true;
+    }
+    if (stem.endsWith(u')')) {
+        const auto before = beforeNumber(stem.chopped(1));
+        return before && before->endsWith(u'(') && endsWithWord(*before, u"(");
+    }
+    return false;
+}
+
+// How far a file is from being the copy a person calls the original: every hidden one after
+// every shown one, then those in a backup folder, then those whose name marks a copy.
+enum Rank : quint8 { Marked = 1, InCopyPlace = 2, Hidden = 4 };
+
+// A plain file as listed, with what its place in the order is decided by.
+struct File
 {
     QByteArray name;
+    QString stem, extension; // case-folded
+    qsizetype stemBytes = 0;
     FileSeeker::Found found;
+    quint8 rank = 0;
 };
 
-// What a folder holds that the walk takes: its plain files, its sub-folders, and whether one
-// of the files may be a scratch tag.
-struct Listing
+// A folder's files in the order they are reported in: the name without its extension, then the
+// extension, each case-folded, so that "b.txt" comes before "C.txt"; byte order settles the rest.
+// Sorting by stem first puts "IMG_101.jpg" before "IMG_101 copy.jpg".
+bool fileBefore(const File &a, const File &b)
 {
-    std::vector<Entry> files, folders;
-    bool tagged = false;
-};
+    if (const int c = a.stem.compare(b.stem); c != 0)
+        return c < 0;
+    if (const int c = a.extension.compare(b.extension); c != 0)
+        return c < 0;
+    const int stems = QByteArrayView(a.name).first(a.stemBytes).compare(QByteArrayView(b.name).first(b.stemBytes));
+    if (stems != 0)
+        return stems < 0;
+    return QByteArrayView(a.name).sliced(a.stemBytes) < QByteArrayView(b.name).sliced(b.stemBytes);
+}
 
-// One folder of the chain being walked, and the sub-folders still to enter. Only the deepest
-// few keep their descriptor: a folder left closed is opened again, from the nearest one above
-// it that is open, when the walk comes back to it.
-struct Level
+// A folder of the tree as walked. Only the lister that lists it writes what it holds, before it
+// hands over its sub-folders; everything is read once every folder is listed.
+struct Node
 {
-    FileDescriptor fd;
-    QByteArray name; // within the folder above
+    const Node *parent = nullptr;
+    QByteArray name; // within the parent
     QString path;    // ends with "/"
+    QString folded;  // the name, case-folded
     FileId id;
-    std::vector<Entry> folders;
-    std::size_t next = 0;
+    quint8 rank = 0; // Hidden and InCopyPlace, from the folders below the searched one
+    std::vector<File> files;
+    std::vector<Node *> folders; // in the order walked
+    std::vector<FileSeeker::Reports::Report> skipped; // in the order met
 };
 
 struct Stopped
 {
 };
-
-// One search, depth first, on a thread of its own: every folder below the one searched is
-// opened from its parent's descriptor, and what is found goes to the window's thread in batches.
-class Walk
+// Thrown where the process has no descriptor left while several folders are listed at once.
+struct Scarce
 {
-public:
-    Walk(bool subFolders, std::function<void(const QString &)> entering, FileSeeker::Reports &out,
-         const std::atomic<bool> &stop)
-        : m_subFolders(subFolders), m_entering(std::move(entering)), m_out(out), m_stop(stop)
-    {
-        m_sinceHandOver.start();
-    }
-
-    void run(QString root);
-
-private:
-    // Folders held open at most, the searched one among them, however deep the tree.
-    static constexpr std::size_t OpenLevels = 4;
-    static constexpr std::size_t BatchSize = 512;
-
-    void pace();
-    void handOver();
-    void add(FileSeeker::Reports::Report report);
-    void skip(const QString &path, bool isFolder, FileSeeker::Skip why = FileSeeker::Skip::CannotOpen);
-    void sortByName(std::vector<Entry> &entries, bool (*before)(const QByteArray &, const QByteArray &));
-    [[nodiscard]] bool keptForRecovery(const QByteArray &name, const FileId &id) const;
-    [[nodiscard]] bool liesInKeptFolder(const QByteArray &root);
-    static constexpr std::size_t NoLevel = std::size_t(-1);
-    template<typename Open>
-    [[nodiscard]] FileDescriptor openSparing(Open open, std::size_t needed = NoLevel);
-    void spare(std::size_t needed, int &waitMs);
-    [[nodiscard]] bool reopen(std::size_t level);
-    bool enter(FileDescriptor fd, const QByteArray &name, const QString &path, const struct stat &st, bool newDevice);
-    [[nodiscard]] bool list(int folder, Listing &listing);
-    [[nodiscard]] bool holdsScratchTag(int folder);
-    void report(std::vector<Entry> &files, const QString &path);
-    void enterNextSubFolder();
-
-    const bool m_subFolders;
-    const std::function<void(const QString &)> m_entering;
-    FileSeeker::Reports &m_out;
-    const std::atomic<bool> &m_stop;
-    std::vector<FileSeeker::Reports::Report> m_batch;
-    QElapsedTimer m_sinceHandOver;
-    const FileId m_trash = userTrash();
-    QSet<FileId> m_visited; // a bind mount can bring a folder back below itself
-    // The names from the top of the file system down to the folder being walked, after two
-    // empty ones, so that every folder has a parent and grandparent name to be judged by.
-    std::vector<QByteArray> m_chain{QByteArray(), QByteArray()};
-    std::vector<Level> m_levels;
 };
 
-void Walk::run(QString root)
+// What the listers share: the tree as far as it is known, and the folders still to list.
+struct Tree
+{
+    Tree(bool subFolders, std::function<void(const QString &)> entering, std::shared_ptr<FileSeeker::Reports> out)
+        : subFolders(subFolders), entering(std::move(entering)), out(std::move(out))
+    {
+    }
+    const bool subFolders;
+    const std::function<void(const QString &)> entering;
+    const std::shared_ptr<FileSeeker::Reports> out;
+    const FileId trash = userTrash();
+    QString root;
+
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::deque<Node> folders;  // a deque, so that a folder stays where it is while others are added
+    std::vector<Node *> toList; // last in, first out: a lister stays near where it was
+    int listing = 0;              // folders taken and not yet done
+    bool over = false;            // listed to the end, or given up
+    // Out of descriptors once: from then on one folder is listed at a time, with few held open.
+    std::atomic<bool> scarce{false};
+    std::mutex oneAtATime;
+
+    FileDescriptor rootFd; // set by the first lister, before any other folder is known
+    // The names above the searched folder, its own last, for the trash and snapshot rules.
+    std::vector<QByteArray> above{QByteArray(), QByteArray()};
+};
+
+// One of the threads that list folders. Each reaches its folder from the searched one, one name
+// at a time, each still the folder the listing above it saw; it keeps the deepest few of the
+// last way it went open, for the next folder is most often next to the last.
+class Lister
+{
+public:
+    Lister(Tree &tree, const std::atomic<bool> &stop) : m_tree(tree), m_stop(stop) {}
+    void run();
+
+private:
+    // Folders kept open on the way to the last one listed, however deep the tree.
+    static constexpr std::size_t Keep = 3;
+
+    void pace() const;
+    void list(Node &folder, bool alone);
+    void listRoot(Node &root);
+    [[nodiscard]] int reach(const Node &folder, bool alone);
+    void spare(bool alone, int needed, int &waitMs);
+    template<typename Open>
+    [[nodiscard]] FileDescriptor openSparing(Open open, bool alone, int needed = -1);
+    [[nodiscard]] bool holdsScratchTag(int folder, bool alone);
+    [[nodiscard]] bool liesInKeptFolder(const QByteArray &root);
+    [[nodiscard]] const QByteArray &nameOf(const Node *folder, std::size_t up = 0) const;
+    [[nodiscard]] bool keptForRecovery(const Node &parent, const QByteArray &name, const FileId &id) const;
+    [[nodiscard]] static bool below(const Node *folder, const FileId &id);
+    void sortBy(auto &entries, auto before) const;
+    void finish();
+
+    Tree &m_tree;
+    const std::atomic<bool> &m_stop;
+    // The way to the last folder listed, from the searched one, which the tree holds open.
+    std::vector<std::pair<const Node *, FileDescriptor>> m_way;
+};
+
+void Lister::run()
 {
     try {
-        if (!root.endsWith(QLatin1Char('/')))
-            root += QLatin1Char('/');
-        const QByteArray native = QFile::encodeName(root);
-        if (!liesInKeptFolder(native)) {
-            // The one path resolved: every folder below is reached from its parent's descriptor.
-            FileDescriptor fd = openSparing([&] { return ::open(native.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC); });
-            struct stat st {};
-            if (!fd.isValid() || ::fstat(fd.get(), &st) != 0)
-                skip(root, true);
-            else if (enter(std::move(fd), QByteArray(), root, st, true))
-                while (!m_levels.empty())
-                    enterNextSubFolder();
+        for (;;) {
+            Node *folder = nullptr;
+            {
+                std::unique_lock lock(m_tree.mutex);
+                while (!m_tree.over && m_tree.toList.empty()) {
+                    m_tree.changed.wait_for(lock, std::chrono::milliseconds(5));
+                    pace();
+                    if (m_tree.scarce)
+                        m_way.clear();
+                }
+                if (m_tree.over)
+                    return;
+                folder = m_tree.toList.back();
+                m_tree.toList.pop_back();
+                ++m_tree.listing;
+            }
+            if (!m_tree.scarce) {
+                try {
+                    list(*folder, false);
+                } catch (const Scarce &) {
+                    m_way.clear();
+                    const std::lock_guard lock(m_tree.mutex);
+                    m_tree.toList.push_back(folder);
+                    --m_tree.listing;
+                    m_tree.changed.notify_all();
+                    continue;
+                }
+            } else {
+                const std::lock_guard alone(m_tree.oneAtATime);
+                m_way.clear();
+                list(*folder, true);
+            }
+            std::unique_lock lock(m_tree.mutex);
+            if (--m_tree.listing == 0 && m_tree.toList.empty() && !m_tree.over) {
+                m_tree.over = true;
+                m_tree.changed.notify_all();
+                lock.unlock();
+                finish();
+                return;
+            }
         }
     } catch (const Stopped &) {
-        return; // nobody waits for what was found
+        const std::lock_guard lock(m_tree.mutex);
+        m_tree.over = true; // nobody waits for what was found
+        m_tree.changed.notify_all();
     }
-    handOver();
-    const std::lock_guard lock(m_out.mutex);
-    m_out.finished = true;
-    m_out.more.notify_all();
 }
 
-void Walk::pace()
+void Lister::pace() const
 {
     if (m_stop.load(std::memory_order_relaxed))
         throw Stopped();
-    if (!m_batch.empty() && m_sinceHandOver.elapsed() >= 4)
-        handOver();
-}
-
-void Walk::handOver()
-{
-    m_sinceHandOver.restart();
-    if (m_batch.empty())
-        return;
-    const std::lock_guard lock(m_out.mutex);
-    if (m_out.reports.empty())
-        m_out.reports.swap(m_batch);
-    else
-        std::move(m_batch.begin(), m_batch.end(), std::back_inserter(m_out.reports));
-    m_batch.clear();
-    m_out.more.notify_all();
-}
-
-void Walk::add(FileSeeker::Reports::Report report)
-{
-    m_batch.push_back(std::move(report));
-    if (m_batch.size() >= BatchSize)
-        handOver();
-}
-
-void Walk::skip(const QString &path, bool isFolder, FileSeeker::Skip why)
-{
-    add({path, QString(), {}, why, isFolder});
 }
 
 // A large folder takes a while to sort: a stop is looked for meanwhile.
-void Walk::sortByName(std::vector<Entry> &entries, bool (*before)(const QByteArray &, const QByteArray &))
+void Lister::sortBy(auto &entries, auto before) const
 {
     unsigned compared = 0;
-    std::sort(entries.begin(), entries.end(), [&](const Entry &a, const Entry &b) {
+    std::sort(entries.begin(), entries.end(), [&](const auto &a, const auto &b) {
         if ((++compared & 63) == 0)
             pace();
-        return before(a.name, b.name);
+        return before(a, b);
     });
 }
 
-bool Walk::keptForRecovery(const QByteArray &name, const FileId &id) const
+// Opens with `open`. Out of descriptors, a lister among others gives up (the folder is listed
+// again later, one at a time); one alone gives up those of its way it can open again, but the
+// one `needed`, and waits for others (the window, the desktop's libraries) to close theirs, so
+// that nothing is left out for want of them.
+template<typename Open>
+FileDescriptor Lister::openSparing(Open open, bool alone, int needed)
 {
-    return (m_trash.isKnown() && id == m_trash)
-        || isRecoveryFolder(name, m_chain.back(), m_chain[m_chain.size() - 2]);
+    for (int waitMs = 0;;) {
+        FileDescriptor fd(open());
+        if (fd.isValid() || (errno != EMFILE && errno != ENFILE))
+            return fd;
+        spare(alone, needed, waitMs);
+    }
+}
+
+// Out of descriptors, a lister among others gives up (the folder is listed again later, one at
+// a time); one alone gives up those of its way it can open again, but the one `needed`, and
+// waits a little longer each time for others (the window, the desktop's libraries) to close
+// theirs, so that nothing is left out for want of them.
+void Lister::spare(bool alone, int needed, int &waitMs)
+{
+    if (!alone) {
+        m_tree.scarce = true;
+        throw Scarce();
+    }
+    for (auto &[folder, held] : m_way) {
+        if (held.get() != needed)
+            held.reset();
+    }
+    pace();
+    std::this_thread::sleep_for(std::chrono::milliseconds(waitMs));
+    waitMs = std::min(waitMs + 1, 20);
+}
+
+// The descriptor of a folder, reached from the searched one, or -1 when a folder on the way
+// cannot be opened or is no longer the one listed there (errno ESTALE). A folder of the way to
+// the last one is used again while it is open.
+int Lister::reach(const Node &folder, bool alone)
+{
+    std::vector<const Node *> way; // below the searched folder, down to this one
+    for (const Node *at = &folder; at->parent; at = at->parent)
+        way.push_back(at);
+    std::reverse(way.begin(), way.end());
+    std::size_t common = 0;
+    while (common < way.size() && common < m_way.size() && m_way[common].first == way[common])
+        ++common;
+    m_way.resize(common);
+    while (!m_way.empty() && !m_way.back().second.isValid())
+        m_way.pop_back();
+    for (std::size_t i = m_way.size(); i < way.size(); ++i) {
+        const int from = i == 0 ? m_tree.rootFd.get() : m_way.back().second.get();
+        if (i + 1 == way.size() && m_tree.entering)
+            m_tree.entering(way[i]->path);
+        FileDescriptor fd = openSparing(
+            [&] { return ::openat(from, way[i]->name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC); }, alone, from);
+        struct stat st {};
+        if (!fd.isValid() || ::fstat(fd.get(), &st) != 0)
+            return -1;
+        if (FileId::of(st) != way[i]->id) {
+            errno = ESTALE;
+            return -1;
+        }
+        m_way.emplace_back(way[i], std::move(fd));
+        if (m_way.size() > Keep)
+            m_way[m_way.size() - Keep - 1].second.reset();
+    }
+    return m_way.empty() ? m_tree.rootFd.get() : m_way.back().second.get();
+}
+
+bool Lister::holdsScratchTag(int folder, bool alone)
+{
+    const FileDescriptor fd = openSparing(
+        [folder] { return ::openat(folder, FileSeeker::ScratchTagName, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC); }, alone,
+        folder);
+    return fd.isValid() && isScratchTag(fd.get());
 }
 
 // The folder searched may itself lie inside a trash, a snapshot or a scratch folder. The names
-// above it start the chain.
-bool Walk::liesInKeptFolder(const QByteArray &root)
+// above it start the chain of names the rules look at.
+bool Lister::liesInKeptFolder(const QByteArray &root)
 {
     if (!root.startsWith('/'))
         return false;
@@ -332,204 +472,199 @@ bool Walk::liesInKeptFolder(const QByteArray &root)
     for (const QByteArray &name : root.split('/')) {
         if (name.isEmpty())
             continue;
-        const FileDescriptor parent = openSparing([&] {
-            return ::open(above.isEmpty() ? "/" : above.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        });
-        if (parent.isValid() && holdsScratchTag(parent.get()))
+        const FileDescriptor parent = openSparing(
+            [&] { return ::open(above.isEmpty() ? "/" : above.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); }, true);
+        if (parent.isValid() && holdsScratchTag(parent.get(), true))
             return true;
         above += '/' + name;
         struct stat st {};
-        if (::stat(above.constData(), &st) == 0 && keptForRecovery(name, FileId::of(st)))
+        const std::size_t n = m_tree.above.size();
+        if (::stat(above.constData(), &st) == 0
+            && ((m_tree.trash.isKnown() && FileId::of(st) == m_tree.trash)
+                || isRecoveryFolder(name, m_tree.above[n - 1], m_tree.above[n - 2])))
             return true;
-        m_chain.push_back(name);
+        m_tree.above.push_back(name);
     }
     return false;
 }
 
-// Opens with `open`, which may use the descriptor of the level `needed`. When the process has
-// no descriptor left, the walk gives up those it can open again and tries until one is free,
-// so that nothing is left out for want of them.
-template<typename Open>
-FileDescriptor Walk::openSparing(Open open, std::size_t needed)
+// The name of a folder, or of the one `up` levels above it, the searched folder's own included.
+const QByteArray &Lister::nameOf(const Node *folder, std::size_t up) const
 {
-    for (int wait = 0;;) {
-        FileDescriptor fd(open());
-        if (fd.isValid() || (errno != EMFILE && errno != ENFILE))
-            return fd;
-        spare(needed, wait);
-    }
+    for (; up > 0 && folder->parent; --up)
+        folder = folder->parent;
+    return folder->parent ? folder->name : m_tree.above[m_tree.above.size() - 1 - up];
 }
 
-// Closes every folder held open but the searched one and the level `needed`, and waits a
-// little longer each time for others (the window, the desktop's libraries) to close theirs.
-void Walk::spare(std::size_t needed, int &waitMs)
+bool Lister::keptForRecovery(const Node &parent, const QByteArray &name, const FileId &id) const
 {
-    for (std::size_t i = 1; i < m_levels.size(); ++i) {
-        if (i != needed)
-            m_levels[i].fd.reset();
-    }
-    pace();
-    std::this_thread::sleep_for(std::chrono::milliseconds(waitMs));
-    waitMs = std::min(waitMs + 1, 20);
+    return (m_tree.trash.isKnown() && id == m_tree.trash) || isRecoveryFolder(name, nameOf(&parent), nameOf(&parent, 1));
 }
 
-// Opens a level's folder again, one name at a time from the nearest open folder above it,
-// each still the folder the walk met there. False when one is not.
-bool Walk::reopen(std::size_t level)
+// Whether the folder `id` is this one or above it: a bind mount can bring a folder back below itself.
+bool Lister::below(const Node *folder, const FileId &id)
 {
-    std::size_t open = level;
-    while (!m_levels[open].fd.isValid())
-        --open; // the searched folder stays open
-    for (std::size_t i = open + 1; i <= level; ++i) {
-        const int from = m_levels[i - 1].fd.get();
-        Level &here = m_levels[i];
-        here.fd = openSparing([&] { return ::openat(from, here.name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC); },
-                              i - 1);
-        struct stat st {};
-        if (!here.fd.isValid() || ::fstat(here.fd.get(), &st) != 0 || FileId::of(st) != here.id) {
-            here.fd.reset();
-            return false;
-        }
-        if (i >= OpenLevels)
-            m_levels[i - OpenLevels + 1].fd.reset();
-    }
-    return true;
-}
-
-// Lists a folder just opened, reports its files, and keeps it while its sub-folders remain to
-// be walked; false when there are none to walk.
-bool Walk::enter(FileDescriptor fd, const QByteArray &name, const QString &path, const struct stat &st, bool newDevice)
-{
-    const FileId id = FileId::of(st);
-    if (m_visited.contains(id) || (newDevice && FileSeeker::isPseudoFileSystem(fd.get())))
-        return false;
-    m_visited.insert(id);
-
-    Listing listing;
-    if (!list(fd.get(), listing)) {
-        skip(path, true);
-        return false;
-    }
-    if (listing.tagged && holdsScratchTag(fd.get()))
-        return false;
-    report(listing.files, path);
-    if (listing.folders.empty())
-        return false;
-    sortByName(listing.folders, byteOrder);
-    m_levels.push_back({std::move(fd), name, path, id, std::move(listing.folders), 0});
-    if (m_levels.size() > OpenLevels)
-        m_levels[m_levels.size() - OpenLevels].fd.reset();
-    return true;
-}
-
-// The plain files of the open folder, and its sub-folders when those are searched, each asked
-// about once: links, FIFOs, sockets and devices are passed over.
-bool Walk::list(int folder, Listing &listing)
-{
-    for (int wait = 0;;) {
-        listing = Listing();
-        const bool listed = forEachEntry(folder, [&](const dirent &e) {
-            pace();
-            const unsigned char type = e.d_type;
-            const bool maybeFolder = type == DT_DIR || type == DT_UNKNOWN;
-            if ((type != DT_REG && !maybeFolder) || (type == DT_DIR && !m_subFolders))
-                return true;
-            struct stat st {};
-            if (::fstatat(folder, e.d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
-                return true;
-            const FileSeeker::Found found{qint64(st.st_size), FileId::of(st)};
-            if (S_ISREG(st.st_mode)) {
-                listing.tagged = listing.tagged || std::strcmp(e.d_name, FileSeeker::ScratchTagName) == 0;
-                listing.files.push_back({QByteArray(e.d_name), found});
-            } else if (S_ISDIR(st.st_mode) && m_subFolders) {
-                listing.folders.push_back({QByteArray(e.d_name), found});
-            }
+    for (; folder; folder = folder->parent) {
+        if (folder->id == id)
             return true;
-        });
-        if (listed || (errno != EMFILE && errno != ENFILE))
-            return listed;
-        // Listing takes a descriptor of its own: one is freed, or waited for.
-        spare(NoLevel, wait);
     }
+    return false;
 }
 
-bool Walk::holdsScratchTag(int folder)
+// The searched folder: the one path resolved, since every folder below is reached from it.
+void Lister::listRoot(Node &root)
 {
-    const FileDescriptor fd = openSparing([folder] {
-        return ::openat(folder, FileSeeker::ScratchTagName, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    });
-    return fd.isValid() && isScratchTag(fd.get());
+    const QByteArray native = QFile::encodeName(root.path);
+    if (liesInKeptFolder(native))
+        return;
+    m_tree.rootFd = openSparing([&] { return ::open(native.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC); }, true);
+    struct stat st {};
+    if (!m_tree.rootFd.isValid() || ::fstat(m_tree.rootFd.get(), &st) != 0) {
+        root.skipped.push_back({root.path, QString(), {}, FileSeeker::Skip::CannotOpen, true});
+        return;
+    }
+    root.id = FileId::of(st);
+    if (!FileSeeker::isPseudoFileSystem(m_tree.rootFd.get()))
+        list(root, true);
 }
 
-void Walk::report(std::vector<Entry> &files, const QString &path)
+// Lists one folder, its files and its sub-folders each asked about once (links, FIFOs, sockets
+// and devices are passed over), and hands over the sub-folders to be listed in turn.
+void Lister::list(Node &folder, bool alone)
 {
-    sortByName(files, reportedBefore);
+    if (!folder.parent && !m_tree.rootFd.isValid())
+        return listRoot(folder);
+    const int fd = reach(folder, alone);
+    if (fd < 0) {
+        if (errno != ENOENT) // one that is gone is no longer there to take
+            folder.skipped.push_back({folder.path, QString(), {}, FileSeeker::Skip::CannotOpen, true});
+        return;
+    }
+    if (folder.parent && folder.id.device != folder.parent->id.device && FileSeeker::isPseudoFileSystem(fd))
+        return;
+
+    std::vector<File> files;
+    std::vector<Node> subs;
+    bool tagged = false;
+    const auto take = [&](const dirent &e) {
+        pace();
+        const unsigned char type = e.d_type;
+        const bool maybeFolder = type == DT_DIR || type == DT_UNKNOWN;
+        if ((type != DT_REG && !maybeFolder) || (type == DT_DIR && !m_tree.subFolders))
+            return true;
+        struct stat st {};
+        if (::fstatat(fd, e.d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+            return true;
+        QByteArray name(e.d_name);
+        if (S_ISREG(st.st_mode)) {
+            tagged = tagged || name == FileSeeker::ScratchTagName;
+            File file{std::move(name), {}, {}, 0, {qint64(st.st_size), FileId::of(st)}, folder.rank};
+            file.stemBytes = extensionAt(file.name);
+            file.stem = QFile::decodeName(file.name.first(file.stemBytes)).toCaseFolded();
+            file.extension = QFile::decodeName(file.name.sliced(file.stemBytes)).toCaseFolded();
+            file.rank |= (file.name.startsWith('.') ? Hidden : 0) | (hasCopyMark(file.stem + file.extension, file.stem.size()) ? Marked : 0);
+            files.push_back(std::move(file));
+        } else if (S_ISDIR(st.st_mode) && m_tree.subFolders) {
+            Node sub;
+            sub.name = std::move(name);
+            sub.id = FileId::of(st);
+            subs.push_back(std::move(sub));
+        }
+        return true;
+    };
+    for (int waitMs = 0;;) {
+        files.clear();
+        subs.clear();
+        tagged = false;
+        if (forEachEntry(fd, take))
+            break;
+        if (errno != EMFILE && errno != ENFILE) {
+            folder.skipped.push_back({folder.path, QString(), {}, FileSeeker::Skip::CannotOpen, true});
+            return;
+        }
+        spare(alone, fd, waitMs); // the listing takes a descriptor of its own
+    }
+    if (tagged && holdsScratchTag(fd, alone))
+        return;
+
+    sortBy(files, fileBefore);
     // A longer name makes a path that no call of the system takes (the limit counts the
     // terminating zero): the walk lists such a file, but it could never be read by its path.
-    const qsizetype longestName = PATH_MAX - 1 - QFile::encodeName(path).size();
-    QString name;
-    for (Entry &entry : files) {
-        pace();
-        if (!decoded(entry.name, name))
-            skip(path + name, false, FileSeeker::Skip::NameNotUtf8);
-        else if (entry.name.size() > longestName)
-            skip(path + name, false, FileSeeker::Skip::PathTooLong);
+    const qsizetype longestName = PATH_MAX - 1 - QFile::encodeName(folder.path).size();
+    QString text;
+    for (File &file : files) {
+        if (!decoded(file.name, text))
+            folder.skipped.push_back({folder.path + text, QString(), {}, FileSeeker::Skip::NameNotUtf8, false});
+        else if (file.name.size() > longestName)
+            folder.skipped.push_back({folder.path + text, QString(), {}, FileSeeker::Skip::PathTooLong, false});
         else
-            add({name, path, entry.found, std::nullopt, false});
-        entry.name = QByteArray(); // freed as it goes, not all at once after a huge folder
+            folder.files.push_back(std::move(file));
     }
+
+    for (Node &sub : subs) {
+        QString name;
+        const bool named = decoded(sub.name, name);
+        sub.folded = name.toCaseFolded();
+        sub.path = folder.path + name + QLatin1Char('/');
+        sub.parent = &folder;
+        sub.rank = folder.rank | (sub.name.startsWith('.') ? Hidden : 0) | (isCopyPlace(sub.folded) ? InCopyPlace : 0);
+        if (!named)
+            sub.skipped.push_back({sub.path, QString(), {}, FileSeeker::Skip::NameNotUtf8, true});
+        else if (QFile::encodeName(sub.path).size() > PATH_MAX - 1) // nothing in it could be named either
+            sub.skipped.push_back({sub.path, QString(), {}, FileSeeker::Skip::PathTooLong, true});
+    }
+    sortBy(subs, [](const Node &a, const Node &b) {
+        const int c = a.folded.compare(b.folded);
+        return c != 0 ? c < 0 : a.name < b.name;
+    });
+
+    const std::lock_guard lock(m_tree.mutex);
+    const std::size_t listedBefore = m_tree.toList.size();
+    for (Node &sub : subs) {
+        if (keptForRecovery(folder, sub.name, sub.id) || below(&folder, sub.id))
+            continue;
+        const bool toList = sub.skipped.empty();
+        folder.folders.push_back(&m_tree.folders.emplace_back(std::move(sub)));
+        if (toList)
+            m_tree.toList.push_back(folder.folders.back());
+    }
+    // Last in, first out: the first sub-folder is listed first.
+    std::reverse(m_tree.toList.begin() + qsizetype(listedBefore), m_tree.toList.end());
+    m_tree.changed.notify_all();
 }
 
-// One step down: the next sub-folder of the deepest folder is entered, or that folder is left
-// when it has none left.
-void Walk::enterNextSubFolder()
+// Every folder listed: the reports in their order, for the window's thread. The files go by
+// rank, and within a rank in the order walked, each folder's files before its sub-folders. A
+// folder met twice (a bind mount) is taken where the order meets it first.
+void Lister::finish()
 {
-    Level &top = m_levels.back();
-    if (top.next == top.folders.size()) {
-        m_levels.pop_back();
-        m_chain.pop_back();
-        return;
-    }
-    pace();
-    const Entry &sub = top.folders[top.next++];
+    std::vector<FileSeeker::Reports::Report> skipped, found;
+    QSet<FileId> taken;
+    std::vector<Node *> toTake{&m_tree.folders.front()};
     QString name;
-    const bool named = decoded(sub.name, name);
-    const QString path = top.path + name + QLatin1Char('/');
-    const FileId listed = sub.found.id;
-    if (!named) {
-        skip(path, true, FileSeeker::Skip::NameNotUtf8);
-        return;
+    while (!toTake.empty()) {
+        pace();
+        Node &folder = *toTake.back();
+        toTake.pop_back();
+        if (folder.id.isKnown()) {
+            if (taken.contains(folder.id))
+                continue;
+            taken.insert(folder.id);
+        }
+        std::move(folder.skipped.begin(), folder.skipped.end(), std::back_inserter(skipped));
+        for (File &file : folder.files) {
+            (void)decoded(file.name, name);
+            found.push_back({name, folder.path, file.found, std::nullopt, false, file.rank});
+        }
+        folder.files = {};
+        toTake.insert(toTake.end(), folder.folders.rbegin(), folder.folders.rend());
     }
-    if (keptForRecovery(sub.name, listed) || m_visited.contains(listed))
-        return;
-    if (QFile::encodeName(path).size() > PATH_MAX - 1) { // nothing in it could be named either
-        skip(path, true, FileSeeker::Skip::PathTooLong);
-        return;
-    }
-    if (!top.fd.isValid() && !reopen(m_levels.size() - 1)) {
-        // No longer the folder that was listed: what remains of it is not walked.
-        skip(top.path, true);
-        top.next = top.folders.size();
-        return;
-    }
-    if (m_entering)
-        m_entering(path);
-
-    // From the parent's descriptor, never by the path again, and only if it is still the
-    // folder the listing saw: a link or another folder put in its place is not entered.
-    const int parent = top.fd.get();
-    FileDescriptor fd = openSparing([&] { return ::openat(parent, sub.name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC); },
-                                    m_levels.size() - 1);
-    struct stat st {};
-    if (!fd.isValid() || ::fstat(fd.get(), &st) != 0 || FileId::of(st) != listed) {
-        if (fd.isValid() || errno != ENOENT) // one that is gone is no longer there to take
-            skip(path, true);
-        return;
-    }
-    const bool newDevice = quint64(st.st_dev) != top.id.device;
-    m_chain.push_back(sub.name);
-    if (!enter(std::move(fd), sub.name, path, st, newDevice))
-        m_chain.pop_back();
+    std::stable_sort(found.begin(), found.end(), [](const auto &a, const auto &b) { return a.rank < b.rank; });
+    std::move(found.begin(), found.end(), std::back_inserter(skipped));
+    const std::lock_guard lock(m_tree.out->mutex);
+    m_tree.out->reports = std::move(skipped);
+    m_tree.out->finished = true;
+    m_tree.out->more.notify_all();
 }
 
 } // namespace
@@ -537,15 +672,20 @@ void Walk::enterNextSubFolder()
 FileSeeker::FileSeeker() = default;
 FileSeeker::~FileSeeker() = default;
 
-// The walk runs on a thread of its own, which nobody waits for: a folder on a share that
-// sleeps holds up only the walk. Here its reports are raised, in its order, and the window
-// is served meanwhile.
+// The walk runs on threads of its own, which nobody waits for: a folder on a share that sleeps
+// holds up only the walk. Several folders are listed at once, since on a share each call waits
+// for the network. Here the reports are raised in their order, and the window is served meanwhile.
 void FileSeeker::Search(int, int, int, int)
 {
     const auto reports = std::make_shared<Reports>();
-    Worker walk([reports, folder = Folder, subFolders = IncludeSubFolders, entering = Entering](const std::atomic<bool> &stop) {
-        Walk(subFolders, entering, *reports, stop).run(folder);
-    });
+    auto tree = std::make_shared<Tree>(IncludeSubFolders, Entering, reports);
+    Node root;
+    root.path = Folder.endsWith(QLatin1Char('/')) ? Folder : Folder + QLatin1Char('/');
+    tree->folders.push_back(std::move(root));
+    tree->toList.push_back(&tree->folders.front());
+    std::vector<std::unique_ptr<Worker>> listers;
+    for (int i = 0; i < (IncludeSubFolders ? Listers : 1); ++i)
+        listers.push_back(std::make_unique<Worker>([tree](const std::atomic<bool> &stop) { Lister(*tree, stop).run(); }));
     QElapsedTimer sinceYield;
     sinceYield.start();
     // True when the walk is to end here.

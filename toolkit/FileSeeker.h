@@ -47,26 +47,33 @@ public:
     // Asked after every yield: true ends the walk there, and what it found that was not yet
     // reported is dropped.
     std::function<bool()> Stopped;
-    // Called on the walk's own thread before it opens a sub-folder, with the folder's path: for
-    // a test that changes the tree under the walk.
+    // Called on one of the walk's threads before it opens a sub-folder to list it, with the
+    // folder's path: for a test that changes the tree under the walk.
     std::function<void(const QString &path)> Entering;
 
     // Only plain files are reported: symbolic links are neither reported nor followed,
     // FIFOs, sockets and devices are passed over, and pseudo file systems such as proc and
-    // sysfs are not entered. A folder's files come first, by their names without extension and
-    // then by extension, byte by byte, so that "report.pdf" comes before "report (1).pdf";
-    // then its sub-folders, by name in byte order. A folder always gives the same order. The
-    // numbers carry no meaning here.
+    // sysfs are not entered.
+    //
+    // The copy a person calls the original comes first, across the whole search: every file
+    // with no hidden name on its way below the searched folder before any with one, then every
+    // file outside a folder that marks a copy place ("Backup", "old", "Kopien", ...), then every
+    // file whose name marks no copy ("photo copy.png", "report (1).pdf", "notes.txt~" do). Within
+    // a rank, the walk's order: a folder's files, by their names without extension and then by
+    // extension, so that "report.pdf" comes before "report (1).pdf"; then its sub-folders, by
+    // name. Names are compared case-folded, so that "b.txt" comes before "C.txt", and byte by
+    // byte where that leaves them equal. A tree always gives the same order.
     //
     // Folders that hold copies kept for recovery (trash folders, snapshots) and folders
     // holding a cache directory tag that names Samelyn (as ScratchTag does) are neither
     // entered nor reported: a copy there must never be the one kept while the live file
     // goes. A folder searched that lies inside one of them gives nothing either.
     //
-    // The walk runs on a thread of its own and holds a few folders open, however deep the
-    // tree; it waits for a descriptor rather than leave anything out for want of one. Search
-    // raises its reports on the calling thread and never waits for the walk: when Yield
-    // throws or Stopped says so, it lets go of the walk and returns.
+    // The walk lists several folders at once on threads of its own, each holding a few folders
+    // open, however deep the tree; it waits for a descriptor rather than leave anything out for
+    // want of one. Search raises the reports on the calling thread once the walk is over, and
+    // never waits for the walk: when Yield throws or Stopped says so, it lets go of the walk and
+    // returns.
     void Search(int, int, int, int);
 
     struct Reports; // what the walk hands over
