@@ -32,19 +32,6 @@ QSet<QString> &settled()
     return *folders;
 }
 
-// Opens with `open`, waiting while the process has no descriptor left: another thread of
-// the search closes one soon. -1 with errno set on any other failure, or on a stop.
-template<typename Open>
-int openWaiting(Open open, const std::atomic<bool> &stop)
-{
-    for (int waitMs = 1;; waitMs = std::min(waitMs * 2, 20)) {
-        const int fd = open();
-        if (fd >= 0 || (errno != EMFILE && errno != ENFILE) || stop)
-            return fd;
-        std::this_thread::sleep_for(std::chrono::milliseconds(waitMs));
-    }
-}
-
 QString failure(const char *what, const QString &bucket, int error)
 {
     return QLatin1String(what) + bucket + QStringLiteral(": ") + ToolkitError::describeErrno(error);

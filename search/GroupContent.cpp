@@ -187,17 +187,13 @@ private:
     }
 
     // Out of descriptors: what this reader holds goes first, and it holds fewer from now on.
-    // Another part of the program may hold the rest for a moment, so that gets one more try.
+    // Another part of the program holds the rest, for a moment: the file waits for one.
     FileDescriptor openUnderPressure(const QByteArray &path)
     {
         m_cap = std::max(1, m_open / 2);
         closeAll();
-        FileDescriptor fd = openWithoutLinks(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK);
-        if (!fd.isValid() && errno == EMFILE) {
-            throwIfCancelled();
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            fd = openWithoutLinks(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK);
-        }
+        FileDescriptor fd(openWaiting([&] { return openWithoutLinks(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK).release(); }, m_cancel));
+        throwIfCancelled();
         return fd;
     }
 
@@ -217,8 +213,7 @@ private:
             fd = openUnderPressure(slot.path);
         if (!fd.isValid()) {
             const int error = errno;
-            slot.state = outOfDescriptors(error)                                          ? State::NoDescriptor
-                : (error == ENOENT || error == ENOTDIR || error == ELOOP) ? State::Gone
+            slot.state = (error == ENOENT || error == ENOTDIR || error == ELOOP) ? State::Gone
                                                                              : State::Unreadable;
             return false;
         }

@@ -14,8 +14,7 @@
 class GroupContent
 {
 public:
-    // NoDescriptor: the system had no descriptor left for the file, even with none of ours open.
-    enum class State : quint8 { Loaded, Gone, Unreadable, NoDescriptor };
+    enum class State : quint8 { Loaded, Gone, Unreadable };
 
     // Content held in memory at once, whatever the group.
     static constexpr qint64 MemoryBudget = 32 * 1024 * 1024;

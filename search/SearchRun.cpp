@@ -94,7 +94,6 @@ void SearchRun::run()
 {
     m_leftOut.clear();
     m_foldersLeftOut.clear();
-    m_noDescriptor.clear();
     m_filesByName.clear();
     m_foldersByName.clear();
     m_leftOutSeen.clear();
@@ -528,8 +527,6 @@ bool SearchRun::ReadIntoMemory(int index, int No, int Total)
         // One that exists but cannot be read is told at the end of the run; one gone since it
         // was found is no news (the delete button may have taken it).
         return leftOut(LeftOut::Unreadable);
-    case GroupContent::State::NoDescriptor:
-        return leftOut(LeftOut::NoDescriptor);
     case GroupContent::State::Gone:
         return false;
     }
@@ -692,9 +689,6 @@ void SearchRun::leaveOut(const QString &path, LeftOut why, const QString &reason
     case LeftOut::Folder:
         m_foldersLeftOut.append(path);
         break;
-    case LeftOut::NoDescriptor:
-        m_noDescriptor.append(path);
-        break;
     case LeftOut::FileByName:
         m_filesByName.append(path + QStringLiteral(" (") + reason + QLatin1Char(')'));
         break;
@@ -722,8 +716,6 @@ QString SearchRun::finalMessage(const QString &outcome) const
     };
     group(m_leftOut, QStringLiteral("1 file could not be read and was left out"),
           QStringLiteral("%1 files could not be read and were left out"));
-    group(m_noDescriptor, QStringLiteral("1 file was left out because too many files are open on this system"),
-          QStringLiteral("%1 files were left out because too many files are open on this system"));
     group(m_filesByName, QStringLiteral("1 file was left out because of its name or path"),
           QStringLiteral("%1 files were left out because of their names or paths"));
     group(m_foldersLeftOut, QStringLiteral("1 folder could not be opened"), QStringLiteral("%1 folders could not be opened"));

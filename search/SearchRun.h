@@ -53,7 +53,7 @@ public:
 private:
     // Files and folders left out, told apart by why: the reading, the open-file limit, or
     // (ByName) a name or path the run cannot take, for a reason given with it.
-    enum class LeftOut { Unreadable, Folder, NoDescriptor, FileByName, FolderByName };
+    enum class LeftOut { Unreadable, Folder, FileByName, FolderByName };
 
     // One bucket file read back: the size its name gives, and the file behind each line.
     struct Bucket
@@ -116,7 +116,7 @@ private:
     std::deque<Bucket> m_ahead;            // read back, not yet compared
     std::deque<qint64> m_prequeued;        // sizes queued before the workspace was listed
     qsizetype m_nextBucket = 0;
-    QStringList m_leftOut, m_foldersLeftOut, m_noDescriptor, m_filesByName, m_foldersByName;
+    QStringList m_leftOut, m_foldersLeftOut, m_filesByName, m_foldersByName;
     QSet<QString> m_leftOutSeen;
     bool m_full = false; // the equal list can count no more lines
 

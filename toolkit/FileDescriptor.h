@@ -5,7 +5,12 @@
 #include <QByteArray>
 #include <QStringList>
 
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
 #include <functional>
+#include <thread>
 
 struct dirent;
 
@@ -73,3 +78,17 @@ bool listPlainFiles(int folder, QStringList &names);
 // Writes every byte of `bytes` to `fd`, again after an interruption, and closes it. 0, or the
 // errno of the first failure (EIO when the system took nothing and gave no reason).
 [[nodiscard]] int writeAllAndClose(FileDescriptor fd, const QByteArray &bytes);
+
+// Opens with `open`, waiting while the process has no descriptor left: another thread closes one
+// soon, and a file must never be left out for want of one. -1 with errno set on any other
+// failure, or once `stop` is set.
+template<typename Open>
+int openWaiting(Open open, const std::atomic<bool> &stop)
+{
+    for (int waitMs = 1;; waitMs = std::min(waitMs * 2, 20)) {
+        const int fd = open();
+        if (fd >= 0 || (errno != EMFILE && errno != ENFILE) || stop)
+            return fd;
+        std::this_thread::sleep_for(std::chrono::milliseconds(waitMs));
+    }
+}
