@@ -594,6 +594,40 @@ private slots:
         QCOMPARE(f.destined(), linesOf(folder, "b") + linesOf(folder + "/sub", "s"));
     }
 
+    // A home as people have one, searched with its sub-folders: of each pair the original is
+    // kept, whether the copy sits in a backup folder, in a hidden cache, or has a copy's name.
+    void homeKeepsOriginals()
+    {
+        const QString home = freshFolder();
+        const QList<std::pair<QString, QString>> pairs{
+            {"Pictures/2023/IMG_1001.jpg", "Backup/Pictures-2023/IMG_1001.jpg"},
+            {"Pictures/2023/IMG_1002.jpg", "Backup/Pictures-2023/IMG_1002.jpg"},
+            {"Pictures/2023/IMG_1003.jpg", "Backup/Pictures-2023/IMG_1003.jpg"},
+            {"Videos/film.mkv", "Backup/film.mkv"},
+            {"Documents/letter.odt", "Old/letter.odt"},
+            {QStringLiteral("Documents/kündigung wohnung.txt"), QStringLiteral("Documents/Kündigung Wohnung – Kopie.txt")},
+            {"Pictures/photo.png", "Pictures/Photo copy.png"},
+            {"Pictures/2023/IMG_1004.jpg", ".cache/thumbs/.thumb_IMG_1004.jpg"},
+            {"Downloads/report.pdf", "Downloads/report (1).pdf"},
+            {"Notes/b.txt", "Notes/C.txt"}};
+        QStringList copies;
+        for (qsizetype i = 0; i < pairs.size(); ++i) {
+            const QByteArray content = QByteArray(int(i % 3) + 5, char('a' + i)); // some sizes shared
+            for (const QString &name : {pairs[i].first, pairs[i].second}) {
+                QVERIFY(QDir().mkpath(QFileInfo(home + '/' + name).path()));
+                put(home + '/' + name, content);
+            }
+            copies << (home + '/' + pairs[i].second).toLower();
+        }
+        Finder f;
+        QTest::keyClick(control<QCheckBox>(f.window, "chkSubDirs"), Qt::Key_Space);
+        QCOMPARE(f.search(home), QStringList{"DONE!"});
+        QStringList destined = f.destined();
+        destined.sort();
+        copies.sort();
+        QCOMPARE(destined, copies);
+    }
+
     // A file that cannot be read is left out and named, and so is one the run cannot name: a
     // line break would split its bucket line, and the system takes neither a name that is not
     // valid UTF-8 nor a path past its limit. A folder of such a name is named once. One gone
