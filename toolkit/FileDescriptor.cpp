@@ -90,9 +90,9 @@ FolderAndName openFolderOf(const QByteArray &path)
     return at;
 }
 
-bool forEachEntry(int folder, const std::function<bool(const dirent &entry)> &visit)
+bool forEachEntry(int folder, const std::function<bool(const dirent &entry)> &visit, bool unread)
 {
-    FileDescriptor fd(::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    FileDescriptor fd(unread ? ::fcntl(folder, F_DUPFD_CLOEXEC, 0) : ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     // Closed however the visit ends, a throw included; the listing owns the descriptor.
     const std::unique_ptr<DIR, int (*)(DIR *)> dir(fd.isValid() ? ::fdopendir(fd.get()) : nullptr, ::closedir);
     if (!dir)

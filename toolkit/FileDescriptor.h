@@ -69,7 +69,9 @@ struct FolderAndName
 // Calls `visit` with each entry of the open folder but "." and "..", until it returns false.
 // The listing is a fresh one of its own (an overlay answers a cached folder's listing afresh),
 // and the folder's descriptor is left as it was. False when the folder cannot be listed.
-bool forEachEntry(int folder, const std::function<bool(const dirent &entry)> &visit);
+// `unread`: the descriptor was just opened for reading, and nothing has listed it yet, so a
+// copy of it serves and a slow share is spared one opening of the folder.
+bool forEachEntry(int folder, const std::function<bool(const dirent &entry)> &visit, bool unread = false);
 
 // The names of the open folder's plain files, sorted: a FIFO, socket or device would block
 // or lie about its size, and a link leads elsewhere. False, errno set, when it cannot be listed.

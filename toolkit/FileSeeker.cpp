@@ -87,7 +87,7 @@ namespace {
 
 // Listed at once at most: on a share each call waits for the network, and a few in flight
 // hide that wait.
-constexpr int Listers = 8;
+constexpr int Listers = 16;
 
 // Folders of copies kept for recovery, by where they sit: a trash below any home (root may
 // search /home), the trash folders of other drives, and snapshots.
@@ -576,7 +576,7 @@ void Lister::list(Node &folder, bool alone)
         files.clear();
         subs.clear();
         tagged = false;
-        if (forEachEntry(fd, take))
+        if (forEachEntry(fd, take, true))
             break;
         if (errno != EMFILE && errno != ENFILE) {
             folder.skipped.push_back({folder.path, QString(), {}, FileSeeker::Skip::CannotOpen, true});
