@@ -35,9 +35,11 @@ constexpr qsizetype AheadFiles = 4096;
 // Two threads read twice as fast from a cache or a fast drive; but at gigabytes a second they
 // keep the whole system busy, and a screen reader then falls seconds behind the keys. One
 // thread reads while one listens.
-int readingThreads()
+// On a share every read waits for the network, and more reads in flight hide that wait; a
+// local disk is read as fast by two threads, and one leaves a screen reader enough of the machine.
+int readingThreads(bool share)
 {
-    return EventPump::readerListens() ? 1 : 2;
+    return share ? 8 : EventPump::readerListens() ? 1 : 2;
 }
 
 QString bucketName(qint64 size)
@@ -87,7 +89,7 @@ SearchRun::Folder SearchRun::resolveFolder(const QString &typed)
     const FileDescriptor fd(::open(QFile::encodeName(canonical).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
     if (fd.isValid() && FileSeeker::isPseudoFileSystem(fd.get()))
         return {{}, QStringLiteral("Folder on a kernel file system, never searched: ") + quoted(typed)};
-    return {canonical, {}};
+    return {canonical, {}, fd.isValid() && FileSeeker::isShare(fd.get())};
 }
 
 void SearchRun::run()
@@ -115,6 +117,7 @@ void SearchRun::run()
         return;
     }
 
+    m_share = folder.share;
     gather(folder.path);
 
     m_state.DestinedFiles.clear();
@@ -275,7 +278,7 @@ void SearchRun::readWhileWriting()
             groups.emplace_back(bucketName(it.key()), it);
     }
     std::sort(groups.begin(), groups.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
-    m_reader = std::make_unique<GroupReader>(readingThreads());
+    m_reader = std::make_unique<GroupReader>(readingThreads(m_share));
     for (const auto &[name, group] : groups) {
         if (m_prequeued.size() >= AheadGroups || m_reader->queuedFiles() >= AheadFiles)
             break;
@@ -297,7 +300,7 @@ void SearchRun::compareAll()
         m_prequeued.clear();
     }
     if (!m_reader)
-        m_reader = std::make_unique<GroupReader>(readingThreads());
+        m_reader = std::make_unique<GroupReader>(readingThreads(m_share));
     m_ahead.clear();
     m_nextBucket = 0;
     m_nextRead = 0;

@@ -39,6 +39,7 @@ public:
     {
         QString path;
         QString problem;
+        bool share = false;
     };
     [[nodiscard]] static Folder resolveFolder(const QString &typed);
 
@@ -119,6 +120,7 @@ private:
     QStringList m_leftOut, m_foldersLeftOut, m_filesByName, m_foldersByName;
     QSet<QString> m_leftOutSeen;
     bool m_full = false; // the equal list can count no more lines
+    bool m_share = false; // the folder searched is on a share
 
     // The status lines' texts are made only when they will be shown.
     enum class Status { Unchanged, Reading, Comparing };

@@ -25,6 +25,7 @@
 #include <mutex>
 #include <optional>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/vfs.h>
 #include <thread>
 #include <unistd.h>
@@ -60,6 +61,29 @@ bool FileSeeker::isPseudoFileSystem(int fd)
     case 0x65735543: // fusectl
     case 0x19800202: // mqueue
         return true;
+    default:
+        return false;
+    }
+}
+
+bool FileSeeker::isShare(int fd)
+{
+    struct statfs fs {};
+    struct stat st {};
+    if (::fstatfs(fd, &fs) != 0 || ::fstat(fd, &st) != 0)
+        return false;
+    switch (static_cast<unsigned long>(fs.f_type)) {
+    case NFS_SUPER_MAGIC:
+    case SMB_SUPER_MAGIC:
+    case CODA_SUPER_MAGIC:
+    case AFS_SUPER_MAGIC:
+    case V9FS_MAGIC:
+    case 0xFF534D42: // cifs
+    case 0xFE534D42: // smb2
+    case 0x00C36400: // ceph
+        return true;
+    case 0x65735546: // fuse; ntfs-3g and its kin read a disk of their own, named by the device
+        return major(st.st_dev) == 0;
     default:
         return false;
     }

@@ -81,6 +81,9 @@ public:
     // Whether the open file lies on one of the kernel's own file systems (proc, sysfs and the
     // like), which the walk never enters.
     [[nodiscard]] static bool isPseudoFileSystem(int fd);
+    // Whether the open file lies on a share: NFS, SMB, a FUSE file system of no disk of its
+    // own (sshfs and the like). Each call there waits for the network.
+    [[nodiscard]] static bool isShare(int fd);
 
     // The cache directory tag that marks this program's scratch folders: a file of this
     // name and content keeps every search out of the folder holding it.
