@@ -210,12 +210,23 @@ void LineListBox::paintEvent(QPaintEvent *)
     const int last = std::min(count(), first + visibleRows());
     const QPalette &pal = palette();
     const auto group = hasFocus() ? QPalette::Active : QPalette::Inactive;
+    // Which list the arrows move must show. Where the palette gives the selection of a list
+    // without the focus the same colour (Fusion does), it is drawn paler, in the text colour.
+    QColor selection = pal.color(group, QPalette::Highlight);
+    QColor selectedText = pal.color(group, QPalette::HighlightedText);
+    if (!hasFocus() && selection == pal.color(QPalette::Active, QPalette::Highlight)) {
+        const QColor base = pal.color(group, QPalette::Base);
+        selection = QColor::fromRgbF(0.35f * selection.redF() + 0.65f * base.redF(),
+                                     0.35f * selection.greenF() + 0.65f * base.greenF(),
+                                     0.35f * selection.blueF() + 0.65f * base.blueF());
+        selectedText = pal.color(group, QPalette::Text);
+    }
     for (int row = first; row < last; ++row) {
         const QRect box(0, (row - first) * height, viewport()->width(), height);
         const bool selected = row == m_current;
         if (selected)
-            painter.fillRect(box, pal.brush(group, QPalette::Highlight));
-        painter.setPen(pal.color(group, selected ? QPalette::HighlightedText : QPalette::Text));
+            painter.fillRect(box, selection);
+        painter.setPen(selected ? selectedText : pal.color(group, QPalette::Text));
         // Plain text, no eliding: a line wider than the box is cut at its right edge.
         painter.drawText(box.adjusted(2, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
                          shownLine(row));
