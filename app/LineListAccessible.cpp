@@ -10,7 +10,6 @@
 
 #include <QAccessibleWidget>
 #include <QPointer>
-#include <QScrollBar>
 
 #include <deque>
 #include <unordered_map>
@@ -73,7 +72,8 @@ public:
     QString text(QAccessible::Text type) const override
     {
         const int at = row();
-        return type == QAccessible::Name && at >= 0 ? m_box->line(at) : QString();
+        // What the screen shows, so that what is heard or read in braille is what is seen.
+        return type == QAccessible::Name && at >= 0 ? m_box->shownLine(at) : QString();
     }
 
     QRect rect() const override
@@ -236,22 +236,11 @@ private:
     mutable std::deque<qint64> m_made; // oldest first
 };
 
-// A list's scroll bar moves with every few lines that arrive above a view kept in place, and
-// each move would be a message a screen reader must take in before the keys. Without a value
-// it tells none: the lines themselves say where the reader is.
-bool isListScrollBar(const QObject *object)
-{
-    const QObject *container = object->parent();
-    return container && qobject_cast<const LineListBox *>(container->parent());
-}
-
 QAccessibleInterface *lineListFactory(const QString &key, QObject *object)
 {
     if (key == QLatin1String("LineListBox"))
         if (auto *box = qobject_cast<LineListBox *>(object))
             return new LineListAccessible(box);
-    if (key == QLatin1String("QScrollBar") && isListScrollBar(object))
-        return new QAccessibleWidget(static_cast<QWidget *>(object), QAccessible::ScrollBar);
     return nullptr;
 }
 

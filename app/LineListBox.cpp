@@ -4,6 +4,7 @@
 
 #include "EventPump.h"
 #include "LineListAccessible.h"
+#include "Messages.h"
 
 #include <QAccessible>
 #include <QContextMenuEvent>
@@ -96,16 +97,23 @@ int LineListBox::rowHeight() const
     return fontMetrics().height() + 2;
 }
 
+QString LineListBox::shownLine(int row) const
+{
+    return Messages::shownPath(line(row));
+}
+
 int LineListBox::rowAt(int y) const
 {
-    const int row = topRow() + y / rowHeight();
-    return (y >= 0 && row < count()) ? row : -1;
+    // Only whole rows are shown: the space below the last of them belongs to no line.
+    const int shown = y / rowHeight();
+    const int row = topRow() + shown;
+    return (y >= 0 && shown < visibleRows() && row < count()) ? row : -1;
 }
 
 QRect LineListBox::rowRect(int row) const
 {
     const int shown = row - topRow();
-    if (row < 0 || row >= count() || shown < 0 || shown * rowHeight() >= viewport()->height())
+    if (row < 0 || row >= count() || shown < 0 || shown >= visibleRows())
         return {};
     return {0, shown * rowHeight(), viewport()->width(), rowHeight()};
 }
@@ -198,18 +206,30 @@ void LineListBox::paintEvent(QPaintEvent *)
     QPainter painter(viewport());
     const int height = rowHeight();
     const int first = topRow();
-    const int last = std::min(count(), first + viewport()->height() / height + 1);
+    // A row that would be cut at the bottom is left out: half a path reads as another.
+    const int last = std::min(count(), first + visibleRows());
     const QPalette &pal = palette();
     const auto group = hasFocus() ? QPalette::Active : QPalette::Inactive;
+    // Which list the arrows move must show. Where the palette gives the selection of a list
+    // without the focus the same colour (Fusion does), it is drawn paler, in the text colour.
+    QColor selection = pal.color(group, QPalette::Highlight);
+    QColor selectedText = pal.color(group, QPalette::HighlightedText);
+    if (!hasFocus() && selection == pal.color(QPalette::Active, QPalette::Highlight)) {
+        const QColor base = pal.color(group, QPalette::Base);
+        selection = QColor::fromRgbF(0.35f * selection.redF() + 0.65f * base.redF(),
+                                     0.35f * selection.greenF() + 0.65f * base.greenF(),
+                                     0.35f * selection.blueF() + 0.65f * base.blueF());
+        selectedText = pal.color(group, QPalette::Text);
+    }
     for (int row = first; row < last; ++row) {
         const QRect box(0, (row - first) * height, viewport()->width(), height);
         const bool selected = row == m_current;
         if (selected)
-            painter.fillRect(box, pal.brush(group, QPalette::Highlight));
-        painter.setPen(pal.color(group, selected ? QPalette::HighlightedText : QPalette::Text));
+            painter.fillRect(box, selection);
+        painter.setPen(selected ? selectedText : pal.color(group, QPalette::Text));
         // Plain text, no eliding: a line wider than the box is cut at its right edge.
         painter.drawText(box.adjusted(2, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
-                         line(row));
+                         shownLine(row));
     }
     if (hasFocus()) {
         // The focus sits on the current line, or on the whole box while no line is current.
@@ -235,7 +255,7 @@ bool LineListBox::viewportEvent(QEvent *event)
         }
         // A file name is never markup: escaped, and wrapped so the tooltip is surely rich text.
         QToolTip::showText(help->globalPos(),
-                           QStringLiteral("<p style=\"white-space:pre-wrap\">%1</p>").arg(line(row).toHtmlEscaped()),
+                           QStringLiteral("<p style=\"white-space:pre-wrap\">%1</p>").arg(shownLine(row).toHtmlEscaped()),
                            viewport(), rowRect(row));
         return true;
     }
@@ -336,7 +356,26 @@ void LineListBox::focusInEvent(QFocusEvent *event)
 {
     QAbstractScrollArea::focusInEvent(event);
     viewport()->update();
+    // Qt tells a reader of the list's own focus after this handler: the line follows it, or
+    // the reader would end on the list and never say the line (on returning from a menu).
+    QTimer::singleShot(0, this, &LineListBox::tellCurrentAgain);
+}
+
+void LineListBox::tellCurrentAgain()
+{
+    m_announced = -1;
     noteChange(SelectionMoved);
+}
+
+void LineListBox::tellEverything()
+{
+    m_pacer.flush();
+    m_readerLater.stop();
+    if (!EventPump::readerListens())
+        return;
+    // The selection's notice is sent by the flush; the lines that wait may be many.
+    if ((m_notices & LinesChanged) || untold() > 0)
+        tellLines();
 }
 
 void LineListBox::focusOutEvent(QFocusEvent *event)

@@ -29,6 +29,8 @@ public:
 
     [[nodiscard]] int count() const { return m_source->lineCount(); }
     [[nodiscard]] QString line(int row) const { return m_source->lineAt(row); }
+    // The line as it is drawn and read out: characters that could disguise it written out.
+    [[nodiscard]] QString shownLine(int row) const;
     [[nodiscard]] int currentRow() const { return m_current; }
     void setCurrentRow(int row);
     // The selected line, or the empty text when none is selected.
@@ -46,6 +48,11 @@ public:
     // rows without them, so that a row it asks for between two notices stays the line it
     // meant: row for the reader = row on screen - untold().
     [[nodiscard]] int untold() const { return int(m_addedAtTop - m_toldAtTop); }
+    // Tells a screen reader now of every line and of the selection, before a box it will
+    // read next: a list told of only every few seconds would give it a wrong count.
+    void tellEverything();
+    // Tells a screen reader the current line again, as when the focus comes back from a menu.
+    void tellCurrentAgain();
 
 signals:
     // Also when the double-click falls below the last line: the window then shows the

@@ -13,8 +13,14 @@ class StatusAccessible : public QAccessibleWidget, public QAccessibleValueInterf
 {
 public:
     explicit StatusAccessible(StatusLabel *label)
-        : QAccessibleWidget(label, label->showsProgress() ? QAccessible::ProgressBar : QAccessible::StaticText)
+        : QAccessibleWidget(label)
     {
+    }
+
+    // Asked each time: the object may be made before the label is told what it is.
+    QAccessible::Role role() const override
+    {
+        return label()->showsProgress() ? QAccessible::ProgressBar : QAccessible::StaticText;
     }
 
     QString text(QAccessible::Text t) const override
@@ -51,7 +57,7 @@ QAccessibleInterface *statusFactory(const QString &key, QObject *object)
 } // namespace
 
 StatusLabel::StatusLabel(QWidget *parent)
-    : QLabel(parent)
+    : FittedLabel(parent)
 {
     static const bool installed = [] {
         QAccessible::installFactory(statusFactory);
@@ -65,7 +71,7 @@ StatusLabel::StatusLabel(QWidget *parent)
 
 void StatusLabel::setStatus(const QString &text, int percent)
 {
-    setText(text);
+    setFittedText(text);
     m_progress = percent;
     if (text != m_toldText || percent != m_toldProgress)
         m_tellPacer.changed();

@@ -1,20 +1,19 @@
 // The search's status lines: labels on screen; to a screen reader the first is a progress bar.
 #pragma once
 
+#include "FittedLabel.h"
 #include "RepaintPacer.h"
-
-#include <QLabel>
 
 // A screen reader passes over a label's changing name, but speaks a progress bar's value now
 // and then by itself: so the label tells its percentage as a value too, unless it shows no
 // progress. Its name stays its text.
-class StatusLabel : public QLabel
+class StatusLabel : public FittedLabel
 {
     Q_OBJECT
 public:
     explicit StatusLabel(QWidget *parent = nullptr);
 
-    // A plain label to a screen reader; before it is first shown.
+    // A plain label to a screen reader.
     void setShowsProgress(bool shows) { m_showsProgress = shows; }
     [[nodiscard]] bool showsProgress() const { return m_showsProgress; }
 

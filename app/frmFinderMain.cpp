@@ -238,6 +238,9 @@ void frmFinderMain::showMessage(const QString &text)
     m_statusPacer.flush();
     lblStatus->tellPending();
     lblStatusB->tellPending();
+    // A reader that moves from the box to a list finds it whole, not as last told.
+    for (LineListBox *list : {lstFiles, lstEqual, lstDestined})
+        list->tellEverything();
     Messages::show(this, text);
 }
 

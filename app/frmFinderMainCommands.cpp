@@ -3,6 +3,7 @@
 
 #include "EventPump.h"
 #include "LineListBox.h"
+#include "Messages.h"
 #include "SearchRun.h"
 #include "SurplusCopies.h"
 #include "SystemTools.h"
@@ -39,6 +40,7 @@ void frmFinderMain::cmdKillDestined_Click()
     guarded([this] {
         m_phase = Phase::Killing;
         const QString statusBefore = statusText();
+        const int progressBefore = m_progress;
         // The focus rests on the list being emptied, not on whatever Qt would pick, and
         // comes back to KILL when it is done.
         const bool focusOnKill = focusWidget() == cmdKillDestined;
@@ -60,12 +62,19 @@ void frmFinderMain::cmdKillDestined_Click()
 
         // The window is served every few milliseconds, between files and inside comparisons.
         const KillReport report = removeSurplusCopies(
-            m_state, [this](const QString &text) { setStatus(text); }, EventPump::breathe);
+            m_state,
+            [this](const QString &text, int percent) {
+                // The status line's value is what a screen reader speaks of progress.
+                setProgress(percent);
+                setStatus(text);
+            },
+            EventPump::breathe);
         // What stayed is the list now, so that the next press tries exactly those again.
         m_state.DestinedFiles = report.stayedFiles;
         m_state.DestinedPairs = report.stayedPairs;
         m_destinedShown = report.stayedFiles;
         lstDestined->sourceReset();
+        setProgress(progressBefore);
         setStatus(statusBefore);
         showMessage(report.message());
     });
@@ -75,10 +84,10 @@ void frmFinderMain::cmdKillDestined_Click()
 
 void frmFinderMain::lstFiles_DblClick()
 {
-    guarded([this] { showMessage(lstFiles->selectedText()); });
+    guarded([this] { showMessage(Messages::shownPath(lstFiles->selectedText())); });
 }
 
 void frmFinderMain::lstEqual_DblClick()
 {
-    guarded([this] { showMessage(lstEqual->selectedText()); });
+    guarded([this] { showMessage(Messages::shownPath(lstEqual->selectedText())); });
 }

@@ -13,6 +13,7 @@
 #include <QGuiApplication>
 #include <QMenu>
 #include <QMimeDatabase>
+#include <QPointer>
 #include <QSet>
 
 #include <fcntl.h>
@@ -54,12 +55,11 @@ bool mightRun(const QString &name, mode_t mode)
     return types.isEmpty() || any({"application/x-executable", "application/x-sharedlib"});
 }
 
-// Text for a menu item: an ampersand in a name is no access key, a tab no shortcut column.
+// Text for a menu item: an ampersand in a name is no access key, a tab (written out) no
+// shortcut column.
 QString itemText(QString text)
 {
-    return Messages::shownPath(std::move(text))
-        .replace(QLatin1Char('&'), QLatin1String("&&"))
-        .replace(QLatin1Char('\t'), QLatin1String("\\t"));
+    return Messages::shownPath(std::move(text)).replace(QLatin1Char('&'), QLatin1String("&&"));
 }
 
 // Names that tell the files apart: the file names, or as many folders above them as it takes
@@ -114,7 +114,10 @@ void frmFinderMain::showLineMenu(LineListBox *list, const std::vector<PathStore:
 
     // Not waited for: the window, and a search in it, go on while the menu is up.
     auto *menu = new QMenu(list);
+    menu->setAccessibleName(QStringLiteral("Line menu"));
     connect(menu, &QMenu::aboutToHide, menu, &QObject::deleteLater);
+    // The reader hears where the focus came back to: the line, not only the list.
+    connect(menu, &QMenu::aboutToHide, list, &LineListBox::tellCurrentAgain, Qt::QueuedConnection);
     const std::pair<FileCommand, QString> commands[] = {
         {FileCommand::Open, QStringLiteral("Open")},
         {FileCommand::OpenFolder, QStringLiteral("Open Containing Folder")},
@@ -158,6 +161,15 @@ void frmFinderMain::onLineFile(const DiskFile &file, FileCommand command)
         QGuiApplication::clipboard()->setText(path);
         return;
     }
-    if (!Opener::open(command == FileCommand::Open ? Opener::Target::File : Opener::Target::ContainingFolder, path))
-        showMessage(QStringLiteral("Could not be opened:\n") + Messages::shownPath(path));
+    const bool folder = command == FileCommand::OpenFolder;
+    // The file manager may answer later, when the window may be gone.
+    Opener::open(folder ? Opener::Target::ContainingFolder : Opener::Target::File, path,
+                 [window = QPointer(this), folder, path] {
+                     if (window)
+                         window->guarded([&] {
+                             window->showMessage((folder ? QStringLiteral("Could not show the folder of:\n")
+                                                         : QStringLiteral("Could not be opened:\n"))
+                                                 + Messages::shownPath(path));
+                         });
+                 });
 }

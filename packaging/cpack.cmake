@@ -35,5 +35,8 @@ else()
     set(CPACK_DEBIAN_PACKAGE_DEPENDS
         "libc6 (>= 2.36), libstdc++6 (>= 12), libgcc-s1 (>= 3.0), libqt6core6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6widgets6 (>= 6.4), libqt6dbus6 (>= 6.4), ${_samelyn_plugin_depends}")
 endif()
+# Without it Qt falls back to XWayland on a Wayland desktop: it runs, but blurred on a
+# scaled screen. Recommended, not required: an X11 desktop needs none of it.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-wayland")
 
 include(CPack)

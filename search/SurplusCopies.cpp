@@ -4,6 +4,8 @@
 #include "Messages.h"
 #include "SafeDelete.h"
 
+#include <cmath>
+
 namespace {
 
 // A box names no more than this many files that stayed; the list shows them all.
@@ -35,7 +37,7 @@ QString KillReport::message() const
     return text;
 }
 
-KillReport removeSurplusCopies(const SearchState &state, const std::function<void(const QString &)> &status,
+KillReport removeSurplusCopies(const SearchState &state, const std::function<void(const QString &, int)> &status,
                                const std::function<void()> &breathe)
 {
     // Copies: the window's handlers run inside `breathe`, and the lists are the window's.
@@ -45,7 +47,7 @@ KillReport removeSurplusCopies(const SearchState &state, const std::function<voi
     KillReport report;
     report.stayedFiles = PathLines(&state.Paths);
     for (int i = 1; i <= n; ++i) {
-        status(QStringLiteral("Moving file %1 of %2 to the trash...").arg(i).arg(n));
+        status(QStringLiteral("Moving file %1 of %2 to the trash...").arg(i).arg(n), int(std::llround(100.0 * i / n)));
         breathe();
         // Each file goes only if the copy that stays is still there and still the same: a
         // search may be long past, and the files may have changed since.

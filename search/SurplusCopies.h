@@ -26,8 +26,9 @@ struct KillReport
 };
 
 // Goes through the state's proposed files in order, each only if it is still a surplus copy
-// of its kept file (removeSurplusCopy). `status` is told which file is being moved;
+// of its kept file (removeSurplusCopy). `status` is told which file is being moved, and how
+// far KILL is, 0 to 100;
 // `breathe` is called between files and during long comparisons.
 [[nodiscard]] KillReport removeSurplusCopies(const SearchState &state,
-                                             const std::function<void(const QString &)> &status,
+                                             const std::function<void(const QString &, int)> &status,
                                              const std::function<void()> &breathe);

@@ -105,7 +105,7 @@ std::optional<QString> killInChild(const QString &proposed, const QString &kept,
             ::_exit(77);
         SearchState state;
         propose(state, proposed, kept);
-        const KillReport report = removeSurplusCopies(state, [](const QString &) {}, [] {});
+        const KillReport report = removeSurplusCopies(state, [](const QString &, int) {}, [] {});
         QString outcome = report.stayedLines.value(0, QStringLiteral("moved"));
         if (look)
             outcome += '\n' + look();
@@ -305,12 +305,15 @@ private slots:
         else
             qputenv("XDG_DATA_HOME", QFile::encodeName(dir.createFile("plain") + "/data"));
         QStringList statuses;
-        const KillReport report = removeSurplusCopies(state, [&](const QString &text) { statuses << text; }, [] {});
+        // Each status with the progress a screen reader is given with it.
+        const KillReport report = removeSurplusCopies(
+            state, [&](const QString &text, int percent) { statuses << text + ' ' + QString::number(percent); }, [] {});
 
         for (const QString &path : stays)
             QCOMPARE(contentOf(path), "alpha");
         QCOMPARE(QFileInfo::exists(goes), allStay);
-        QCOMPARE(statuses.last(), "Moving file 8 of 8 to the trash...");
+        QCOMPARE(statuses.first(), "Moving file 1 of 8 to the trash... 13");
+        QCOMPARE(statuses.last(), "Moving file 8 of 8 to the trash... 100");
         QStringList shown; // the box names the first five of the files that stayed
         for (const QString &path : stays.mid(0, 5))
             shown << path + " (" + reason + ')';
@@ -452,6 +455,9 @@ private slots:
                                                  << QStringList{"Holiday/IMG_101.JPG", "Pictures/IMG_101.JPG"} << true;
         QTest::newRow("ampersand and tab") << QStringList{"Tom & Jerry.avi", "Tom & Jerry\t2.avi"}
                                            << QStringList{"Tom && Jerry.avi", "Tom && Jerry\\t2.avi"} << true;
+        QTest::newRow("a name reversed to pass for a photo")
+            << QStringList{"holiday\u200B\u202Egpj.exe", "holiday\u202Egpj.exe"}
+            << QStringList{"holiday\\u200B\\u202Egpj.exe", "holiday\\u202Egpj.exe"} << false;
         QTest::newRow("scripts") << QStringList{"run.sh+x", "run copy.sh+x"} << QStringList{"run.sh", "run copy.sh"} << false;
         QTest::newRow("programs") << QStringList{"tool+x", "tool-old+x"} << QStringList{"tool", "tool-old"} << false;
         QTest::newRow("launchers") << QStringList{"app.desktop", "app (1).desktop"}
@@ -483,6 +489,7 @@ private slots:
         // The pair as first found is the bottom line.
         QMenu *menu = rightClick(window, "lstEqual", 1);
         QVERIFY(menu);
+        QCOMPARE(menu->accessibleName(), "Line menu");
         QStringList expected;
         if (opens)
             expected << "Open " + names[0] << "Open " + names[1] << "-";
@@ -552,7 +559,7 @@ private slots:
         QTest::keyClick(menuShown(), Qt::Key_Down);
         QTest::keyClick(menuShown(), Qt::Key_Return);
         QTRY_COMPARE(opener.opened, (QStringList{"file " + copy, "folder " + copy}));
-        QCOMPARE(catcher.texts, (QStringList{"DONE!", "Could not be opened:\n" + copy}));
+        QCOMPARE(catcher.texts, (QStringList{"DONE!", "Could not show the folder of:\n" + copy}));
         QCOMPARE(shown(), selected);
 
         // Shift+F10 on the proposed copy, gone since the search: named, nothing opened or copied.

@@ -1,5 +1,6 @@
 // The window as a user meets it: its layout, the keys, a screen reader's view, its states,
 // its scratch folder, its errors.
+#include "FittedLabel.h"
 #include "TestDir.h"
 #include "WindowDriver.h"
 
@@ -29,6 +30,19 @@ QStringList tabChain(QWidget *from)
     return names;
 }
 
+// A label's text is whole at its font, never below 7 points; or, at 7 points, cut with its
+// whole text in the tooltip.
+bool captionFits(const QLabel *label)
+{
+    const QFontMetrics metrics(label->font());
+    const QRect room = label->contentsRect();
+    const bool whole = metrics.horizontalAdvance(label->text()) <= room.width() && metrics.height() <= room.height();
+    const auto *fitted = qobject_cast<const FittedLabel *>(label);
+    return label->font().pointSizeF() >= 7
+           && (whole ? !(fitted && fitted->isElided())
+                     : fitted && fitted->isElided() && label->font().pointSizeF() == 7 && label->toolTip() == label->text());
+}
+
 } // namespace
 
 class tst_window : public QObject
@@ -38,13 +52,26 @@ class tst_window : public QObject
 private slots:
     void cleanup() { frmFinderMain::setFatalHandler({}); }
 
+    // At the test's font, and at larger ones than the layout was drawn for.
+    void layout_data()
+    {
+        QTest::addColumn<qreal>("points"); // 0: the test's own font
+        QTest::newRow("test's font") << 0.0;
+        QTest::newRow("DejaVu Sans 10") << 10.0;
+        QTest::newRow("16 points") << 16.0;
+    }
     void layout()
     {
+        QFETCH(qreal, points);
+        const QFont before = QApplication::font();
+        const auto restore = qScopeGuard([&] { QApplication::setFont(before); });
+        if (points > 0)
+            QApplication::setFont(QFont(QStringLiteral("DejaVu Sans"), int(points)));
         frmFinderMain window;
         QCOMPARE(window.windowTitle(), QStringLiteral("Samelyn"));
         QCOMPARE(window.size(), QSize(419, 381));
-        // In twips, 15 to a pixel. Width 0: a caption label, as wide as its text but ending
-        // before the fields' column at x = 64.
+        // In twips, 15 to a pixel. Width 0: a caption label, as large as its text but ending
+        // clear of the fields' column at x = 64 and of the control below.
         const struct { const char *name; int left, top, width, height; const char *caption; } table[] = {
             {"Label1", 120, 120, 0, 195, "Look here:"}, {"txtPath", 960, 120, 4575, 285, ""},
             {"chkSubDirs", 960, 480, 3735, 255, "Also look in sub-directories"},
@@ -68,8 +95,9 @@ private slots:
             if (row.width)
                 right &= box.size() == QSize(row.width / 15, row.height / 15);
             else
-                right &= box.right() < 64
-                         && (box.right() == 63 || box.width() >= widget->fontMetrics().horizontalAdvance(caption));
+                right &= box.right() < 61;
+            if (const auto *label = qobject_cast<const QLabel *>(widget))
+                right &= captionFits(label);
             for (const QRect &other : std::as_const(taken))
                 right &= !other.intersects(box);
             if (!right)
@@ -80,16 +108,22 @@ private slots:
 
         // What a screen reader or voice control calls each control: a caption's own words
         // first; the symbols "..." and "X" say what they do.
-        const struct { const char *name, *spoken, *description; } spokenAs[] = {
-            {"txtPath", "Look here", ""}, {"chkSubDirs", "Also look in sub-directories", ""},
-            {"cmdBrowse1", "Choose folder", ""}, {"cmdStart", "Start now", ""}, {"cmdStop", "Stop search", ""},
-            {"lstFiles", "Files", ""}, {"lstEqual", "Equal", ""}, {"lstDestined", "Obsolete", ""},
-            {"cmdKillDestined", "KILL", "Move obsolete files to the trash"},
+        // One progress bar: the loading line is a label.
+        using A = QAccessible;
+        const struct { const char *name, *spoken, *description; QAccessible::Role role; } spokenAs[] = {
+            {"txtPath", "Look here", "", A::EditableText}, {"chkSubDirs", "Also look in sub-directories", "", A::CheckBox},
+            {"cmdBrowse1", "Choose folder", "", A::Button}, {"cmdStart", "Start now", "", A::Button},
+            {"cmdStop", "Stop search", "", A::Button}, {"lstFiles", "Files", "", A::Table},
+            {"lstEqual", "Equal", "", A::Table}, {"lstDestined", "Obsolete", "", A::Table},
+            {"cmdKillDestined", "KILL", "Move obsolete files to the trash", A::Button},
+            {"lblStatus", "", "Search status", A::ProgressBar}, {"lblStatusB", "", "Loading status", A::StaticText},
         };
         for (const auto &row : spokenAs) {
             QAccessibleInterface *read = QAccessible::queryAccessibleInterface(control<QWidget>(window, row.name));
             QCOMPARE(read->text(QAccessible::Name), QString::fromUtf8(row.spoken));
             QCOMPARE(read->text(QAccessible::Description), QString::fromUtf8(row.description));
+            QCOMPARE(read->role(), row.role);
+            QCOMPARE(read->valueInterface() != nullptr, row.role == A::ProgressBar);
         }
     }
 
@@ -98,8 +132,11 @@ private slots:
     void firstRun()
     {
         TestDir dir;
-        for (const char *name : {"<i>1", "<i>2", "<h1>3"})
-            dir.createFile(QString::fromLatin1(name), "same");
+        for (const char *name : {"<i>1", "<i>2", "<h1>3", "holiday\u202Egpj.exe"})
+            dir.createFile(QString::fromUtf8(name), "same");
+        // A screen reader listens, so that the lists tell it of their lines at their own pace.
+        EventPump::assumeReaderForTests(true);
+        const auto noReader = qScopeGuard([] { EventPump::assumeReaderForTests(false); });
         frmFinderMain window;
         window.show();
         QVERIFY(QTest::qWaitForWindowActive(&window));
@@ -115,8 +152,14 @@ private slots:
         QList<int> progress;      // the status line's value, as a screen reader reads it
         bool armed = true;
         QList<QList<bool>> whileShowing; // start enabled, stop visible, running: at each box
+        QList<QList<int>> rowsAtBox;     // each list's lines, and its rows as a reader counts them
         MessageCatcher catcher([&](const QString &) {
             whileShowing.append({start->isEnabled(), stop->isVisible(), window.isRunning()});
+            QList<int> rows;
+            for (const char *name : {"lstFiles", "lstEqual", "lstDestined"})
+                rows << control<LineListBox>(window, name)->count()
+                     << QAccessible::queryAccessibleInterface(control<QWidget>(window, name))->childCount();
+            rowsAtBox << rows;
         });
         ScopedHook hook([&] {
             if (window.isRunning() && window.statusText() == QStringLiteral("Searching for files...")
@@ -142,6 +185,7 @@ private slots:
         QCOMPARE(catcher.texts, (QStringList{QString(), QString()}));
         catcher.texts.clear();
         whileShowing.clear();
+        rowsAtBox.clear();
 
         click(window, "cmdStart");
         QCOMPARE(runningChain, (QStringList{"txtPath", "chkSubDirs", "cmdBrowse1", "lstFiles", "lstEqual", "cmdStop",
@@ -153,6 +197,13 @@ private slots:
         QCOMPARE(catcher.texts, (QStringList{"Canceled!", "DONE!"}));
         // The run holds the buttons until its box is answered.
         QCOMPARE(whileShowing, (QList<QList<bool>>{{false, true, true}, {false, true, true}}));
+        // A reader moving from the box to a list finds every line of it, though the second
+        // search's lines came sooner than a list tells of them by itself.
+        QCOMPARE(rowsAtBox.size(), 2);
+        for (const QList<int> &rows : std::as_const(rowsAtBox))
+            QVERIFY2(rows[0] > 0 && rows[0] == rows[1] && rows[2] == rows[3] && rows[4] == rows[5],
+                     qPrintable(QDebug::toString(rowsAtBox)));
+        QVERIFY2(rowsAtBox[1][0] > rowsAtBox[0][0] && rowsAtBox[1][4] > 0, qPrintable(QDebug::toString(rowsAtBox)));
         // The focus went to X as each run started, and back to the start button after the
         // second; after the first, whose chain of tabs moved it on, it stayed where it was.
         QCOMPARE(focusAtStart, (QStringList{"cmdStop", "cmdStop"}));
@@ -169,6 +220,9 @@ private slots:
         QCOMPARE(reader("lblStatus")->valueInterface()->currentValue().toInt(), 100);
         QVERIFY2(progress.first() == 0 && progress.last() == 100, qPrintable(QDebug::toString(progress)));
         QCOMPARE(reader("lblStatusB")->text(QAccessible::Name), window.statusBText());
+        // A status line too long for its place is cut, and its tooltip holds it whole.
+        for (const char *name : {"lblStatus", "lblStatusB"})
+            QVERIFY2(captionFits(control<QLabel>(window, name)), name);
         for (const char *name : {"lstFiles", "lstEqual", "lstDestined"}) {
             auto *list = control<LineListBox>(window, name);
             QAccessibleInterface *read = reader(name);
@@ -180,21 +234,30 @@ private slots:
             QTest::keyClick(list, Qt::Key_End);
             QTest::keyClick(list, Qt::Key_Return);
             QAccessibleInterface *last = read->child(int(shown.size()) - 1);
-            QCOMPARE(last->text(QAccessible::Name), shown.last());
+            QCOMPARE(last->text(QAccessible::Name), list->shownLine(int(shown.size()) - 1));
             QCOMPARE(last->tableCellInterface()->rowIndex(), int(shown.size()) - 1);
             QVERIFY(last->state().selected && last->state().focused && !read->child(0)->state().selected);
             QCOMPARE(read->tableInterface()->selectedRows(), QList<int>{int(shown.size()) - 1});
             // A tooltip shows a whole line, never as markup.
             QHelpEvent tip(QEvent::ToolTip, QPoint(5, 5), list->viewport()->mapToGlobal(QPoint(5, 5)));
             QApplication::sendEvent(list->viewport(), &tip);
-            QVERIFY2(QToolTip::text().contains(list->line(list->rowAt(5)).toHtmlEscaped()),
+            QVERIFY2(QToolTip::text().contains(list->shownLine(list->rowAt(5)).toHtmlEscaped()),
                      qPrintable(QToolTip::text()));
+            // The reversed name shows, and reads, with its reversing character written out.
+            const auto reversed = std::ranges::find_if(shown, [](const QString &line) { return line.contains(u'\u202E'); });
+            QVERIFY(reversed != shown.end());
+            const QString readOut = read->child(int(reversed - shown.begin()))->text(QAccessible::Name);
+            QVERIFY2(readOut.contains(QLatin1String("holiday\\u202Egpj.exe")) && !readOut.contains(u'\u202E'),
+                     qPrintable(readOut));
         }
         // Enter shows a line as a double-click does, in the two lists that have that command.
         auto *equal = control<LineListBox>(window, "lstEqual");
         QTest::mouseDClick(equal->viewport(), Qt::LeftButton, {}, QPoint(10, 5));
-        const QStringList shown = {lines(window, "lstFiles").last(), lines(window, "lstEqual").last(),
-                                   equal->line(equal->rowAt(5))};
+        const auto bottom = [&](const char *name) {
+            auto *list = control<LineListBox>(window, name);
+            return list->shownLine(list->count() - 1);
+        };
+        const QStringList shown = {bottom("lstFiles"), bottom("lstEqual"), equal->shownLine(equal->rowAt(5))};
         QCOMPARE(catcher.texts, QStringList({"Canceled!", "DONE!"}) + shown);
     }
 

@@ -18,7 +18,10 @@ void setHandler(Handler handler);
 
 inline constexpr const char *Title = "Samelyn";
 
-// A path as a message shows it: a line break inside a name would pass for two paths.
+// A path or line as the window shows it: a line break, a control character or one that
+// reorders or hides text is written out as \n, \r, \t or \uXXXX, so that no name passes
+// for two or for another. A backslash stays as it is. Only for showing: what is matched,
+// stored and copied is the text itself.
 [[nodiscard]] QString shownPath(QString path);
 
 } // namespace Messages
