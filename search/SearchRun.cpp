@@ -12,6 +12,7 @@
 #include "SearchState.h"
 #include "SystemTools.h"
 #include "ToolkitError.h"
+#include "Worker.h"
 
 #include <QDir>
 #include <QFile>
@@ -21,6 +22,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <condition_variable>
+#include <mutex>
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -106,7 +109,8 @@ void SearchRun::run()
     m_host.setProgress(0);
     m_host.yield();
 
-    const Folder folder = resolveFolder(m_host.folderText());
+    // A stop while the folder is looked up ends the run as one during the walk does.
+    const Folder folder = resolveAside(m_host.folderText()).value_or(Folder());
     if (!folder.problem.isEmpty()) {
         // Nothing has changed yet: the lists, the proposals, the buckets and the status lines
         // stay as they were.
@@ -142,6 +146,35 @@ void SearchRun::run()
     m_host.leaveRunning();
 }
 
+// The folder typed is looked up on a thread of its own: where it lies on a share that sleeps,
+// only that thread waits, and X or a close still end the run. Nothing on a stop.
+std::optional<SearchRun::Folder> SearchRun::resolveAside(const QString &typed)
+{
+    struct Answer
+    {
+        std::mutex mutex;
+        std::condition_variable found;
+        std::optional<Folder> folder;
+    };
+    const auto answer = std::make_shared<Answer>();
+    const Worker lookUp([answer, typed](const std::atomic<bool> &) {
+        Folder folder = resolveFolder(typed);
+        const std::lock_guard lock(answer->mutex);
+        answer->folder = std::move(folder);
+        answer->found.notify_all();
+    });
+    for (;;) {
+        {
+            std::unique_lock lock(answer->mutex);
+            if (answer->found.wait_for(lock, std::chrono::milliseconds(2), [&] { return answer->folder.has_value(); }))
+                return std::move(answer->folder);
+        }
+        if (m_state.StopRequested)
+            return std::nullopt;
+        m_host.yield();
+    }
+}
+
 void SearchRun::gather(const QString &folder)
 {
     m_state.PathList.clear();
@@ -165,7 +198,8 @@ void SearchRun::gather(const QString &folder)
         seeker.IncludeSubFolders = true;
     seeker.Folder = folder;
     seeker.Pattern = QStringLiteral("*.*");
-    seeker.Search(0, 0, 0, 0);
+    if (!m_state.StopRequested)
+        seeker.Search(0, 0, 0, 0);
 }
 
 void SearchRun::ImageSeek_FoundFile(const QString &FileName, const QString &Path)

@@ -42,6 +42,7 @@ public:
         bool share = false;
     };
     [[nodiscard]] static Folder resolveFolder(const QString &typed);
+    [[nodiscard]] std::optional<Folder> resolveAside(const QString &typed);
 
     // One file reported by the seeker.
     void ImageSeek_FoundFile(const QString &FileName, const QString &Path);
