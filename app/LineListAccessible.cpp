@@ -10,6 +10,7 @@
 
 #include <QAccessibleWidget>
 #include <QPointer>
+#include <QScrollBar>
 
 #include <deque>
 #include <unordered_map>
@@ -244,12 +245,34 @@ QAccessibleInterface *lineListFactory(const QString &key, QObject *object)
     return nullptr;
 }
 
+// A list's scroll bar moves with every few lines that arrive above a view kept in place, and
+// each move would be a message a screen reader must take in before the keys: in a long search
+// thousands, and the final box waited behind them. They are not sent; the bar still gives its
+// value when asked, and the lines themselves say where the reader is.
+QAccessible::UpdateHandler s_passOn = nullptr;
+void withoutListScrolling(QAccessibleEvent *event)
+{
+    const QObject *object = event->object();
+    if (event->type() == QAccessible::ValueChanged && qobject_cast<const QScrollBar *>(object) && object->parent()
+        && qobject_cast<const LineListBox *>(object->parent()->parent()))
+        return;
+    if (s_passOn) {
+        s_passOn(event);
+        return;
+    }
+    // Qt offers no way on to the platform but its own: it is taken with this handler set aside.
+    QAccessible::installUpdateHandler(nullptr);
+    QAccessible::updateAccessibility(event);
+    QAccessible::installUpdateHandler(withoutListScrolling);
+}
+
 } // namespace
 
 void installLineListAccessibility()
 {
     static const bool installed = [] {
         QAccessible::installFactory(lineListFactory);
+        s_passOn = QAccessible::installUpdateHandler(withoutListScrolling);
         return true;
     }();
     Q_UNUSED(installed);
