@@ -66,6 +66,7 @@ void frmFinderMain::cmdKillDestined_Click()
         m_state.DestinedPairs = report.stayedPairs;
         m_destinedShown = report.stayedFiles;
         lstDestined->sourceReset();
+        showKillSize();
         setStatus(statusBefore);
         showMessage(report.message());
     });

@@ -47,7 +47,7 @@ QMap<QString, QByteArray> trash()
     return files;
 }
 
-// Adds `proposed` to the files to delete, paired with `kept`, both as a search finds them.
+// Adds `proposed` to the files to delete, in a set that keeps `kept`, both as a search finds them.
 void propose(SearchState &state, const QString &proposed, const QString &kept)
 {
     const auto found = [&state](const QString &path) {
@@ -56,7 +56,9 @@ void propose(SearchState &state, const QString &proposed, const QString &kept)
         ::lstat(native.constData(), &st);
         return state.Paths.add(native, FileId::of(st));
     };
-    state.DestinedPairs.push_back({found(proposed), found(kept)});
+    const PathStore::Id keptId = found(kept);
+    state.CopySets.push_back({{keptId}, keptId});
+    state.DestinedPairs.push_back({found(proposed), int(state.CopySets.size()) - 1});
     state.DestinedFiles.append(state.DestinedPairs.back().proposed);
 }
 
@@ -231,7 +233,7 @@ private slots:
         QTest::keyClick(kill, Qt::Key_Space);
         QCOMPARE(focusAtBox.last(), "lstDestined");
         QCOMPARE(QApplication::focusWidget(), kill);
-        QCOMPARE(catcher.texts.last(), "Okay!\n\n2 files moved to the trash.\n1 file stayed:\n" + surplus.last()
+        QCOMPARE(catcher.texts.last(), "Okay!\n\n2 files moved to the trash (10 bytes).\n1 file stayed:\n" + surplus.last()
                                            + " (kept copy changed)");
         QCOMPARE(lines(window, "lstDestined"), QStringList{surplus.last().toLower()});
 
@@ -240,7 +242,7 @@ private slots:
         click(window, "cmdKillDestined");
         QCOMPARE(focusAtBox.last(), "lstDestined");
         QVERIFY(!window.isVisible());
-        QCOMPARE(catcher.texts.last(), "Okay!\n\n1 file moved to the trash.");
+        QCOMPARE(catcher.texts.last(), "Okay!\n\n1 file moved to the trash (6 bytes).");
         for (const QString &path : surplus + kept)
             QVERIFY2(QFileInfo::exists(path) == kept.contains(path), qPrintable(path));
         QMap<QString, QByteArray> added = trash();
@@ -314,7 +316,7 @@ private slots:
         QStringList shown; // the box names the first five of the files that stayed
         for (const QString &path : stays.mid(0, 5))
             shown << path + " (" + reason + ')';
-        QCOMPARE(report.message(), "Okay!\n\n" + QString(allStay ? "" : "1 file moved to the trash.\n")
+        QCOMPARE(report.message(), "Okay!\n\n" + QString(allStay ? "" : "1 file moved to the trash (6 bytes).\n")
                                        + "1 file already gone.\n" + QString(allStay ? "7" : "6") + " files stayed:\n"
                                        + shown.join('\n') + "\n...");
         const std::vector<PathStore::Id> &ids = state.DestinedFiles.ids();

@@ -74,7 +74,8 @@ QStringList destinedPairs(const SearchState &state)
 {
     QStringList pairs;
     for (const DestinedPair &pair : state.DestinedPairs)
-        pairs.append(state.Paths.path(pair.proposed) + QStringLiteral(" | ") + state.Paths.path(pair.kept));
+        pairs.append(state.Paths.path(pair.proposed) + QStringLiteral(" | ")
+                     + state.Paths.path(state.CopySets.at(std::size_t(pair.set)).kept));
     return pairs;
 }
 

@@ -1,6 +1,7 @@
 // Modal message boxes, answerable by tests.
 #include "Messages.h"
 
+#include <QLocale>
 #include <QMessageBox>
 
 namespace {
@@ -32,6 +33,31 @@ QString shownPath(QString path)
     path.replace(QLatin1Char('\n'), QLatin1String("\\n"));
     path.replace(QLatin1Char('\r'), QLatin1String("\\r"));
     return path;
+}
+
+QString shortPath(QString path)
+{
+    constexpr qsizetype Longest = 60, Head = 29;
+    path = shownPath(std::move(path));
+    if (path.size() <= Longest)
+        return path;
+    // Never between the two halves of a character outside the basic plane.
+    qsizetype head = Head, tail = path.size() - (Longest - Head - 1);
+    if (path.at(head).isLowSurrogate())
+        --head;
+    if (path.at(tail).isLowSurrogate())
+        ++tail;
+    return path.left(head) + QChar(0x2026) + path.mid(tail);
+}
+
+QString files(qint64 count)
+{
+    return count == 1 ? QStringLiteral("1 file") : QStringLiteral("%1 files").arg(count);
+}
+
+QString dataSize(qint64 bytes)
+{
+    return QLocale().formattedDataSize(bytes, 1, QLocale::DataSizeSIFormat);
 }
 
 void setHandler(Handler h)
