@@ -323,6 +323,85 @@ private slots:
         QCOMPARE(report.stayedFiles.ids(), std::vector(ids.begin(), ids.begin() + (allStay ? 7 : 6)));
     }
 
+    // The obsolete list's menu decides what KILL moves: not this file, this one kept instead
+    // of its set's kept copy, the copies in a folder kept. KILL then moves exactly what the
+    // list shows, and says how much; the other lists stay as the search left them.
+    void choicesThenKill()
+    {
+        TestDir dir;
+        const QString top = dir.createDir("Summer photos"); // past 60 characters: menus cut it
+        const auto make = [&](const char *name, const QByteArray &bytes) {
+            return dir.createFile("Summer photos/" + QString::fromLatin1(name), bytes);
+        };
+        const QStringList all{make("a", "1"),       make("keep/a", "1"),  make("other/a", "1"),
+                              make("b", "22"),      make("keep/b", "22"), make("c", "333"),
+                              make("other/c", "333"), make("d", "4444"),  make("other/d", "4444")};
+        QCOMPARE(::link(QFile::encodeName(top + "/c").constData(), QFile::encodeName(top + "/c2").constData()), 0);
+        const auto lower = [&](const QStringList &names) {
+            QStringList paths;
+            for (const QString &name : names)
+                paths << (top + '/' + name).toLower();
+            return paths;
+        };
+        const auto cut = [](const QString &path) { return path.left(29) + QChar(0x2026) + path.right(30); };
+        const QMap<QString, QByteArray> trashBefore = trash();
+        frmFinderMain window;
+        MessageCatcher catcher;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        startSearch(window, top, true);
+        QCOMPARE(catcher.texts, QStringList{"DONE!"});
+        QCOMPARE(lines(window, "lstDestined"), lower({"keep/a", "other/a", "keep/b", "other/c", "other/d"}));
+        auto *kill = control<QPushButton>(window, "cmdKillDestined");
+        QCOMPARE(kill->toolTip(), "Move 5 files (11 bytes) to the trash");
+        const QStringList files = lines(window, "lstFiles"), equal = lines(window, "lstEqual");
+        // Chosen by the item's text, as a person reads it, with the mouse.
+        const auto choose = [&](int row, const QString &item) {
+            QMenu *menu = rightClick(window, "lstDestined", row);
+            QVERIFY(menu);
+            const QList<QAction *> actions = menu->actions();
+            const auto chosen = std::find_if(actions.begin(), actions.end(), [&](QAction *a) { return a->text() == item; });
+            QVERIFY2(chosen != actions.end(), qPrintable(itemsOf(menu).join('|')));
+            QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(*chosen).center());
+        };
+
+        // From the keyboard, on the second line.
+        auto *destined = control<LineListBox>(window, "lstDestined");
+        destined->setFocus();
+        QTest::keyClick(destined, Qt::Key_Down);
+        QTest::keyClick(destined, Qt::Key_Down);
+        QMenu *menu = menuKey(destined);
+        QVERIFY(menu);
+        QCOMPARE(itemsOf(menu), (QStringList{"Open", "Open Containing Folder", "Copy Path", "-", "Do Not Move",
+                                             "Keep This Instead of " + cut(lower({"a"})[0]),
+                                             "Keep Copies in " + cut(lower({"other/"})[0])}));
+        for (int i = 0; i < 3; ++i)
+            QTest::keyClick(menu, Qt::Key_Down);
+        QTest::keyClick(menu, Qt::Key_Return);
+        QTRY_COMPARE(lines(window, "lstDestined"), lower({"keep/a", "keep/b", "other/c", "other/d"}));
+        QCOMPARE(destined->currentRow(), 1);
+
+        // The kept copy and its other name take the place of the copy kept instead.
+        choose(2, "Keep This Instead of " + cut(lower({"c"})[0]));
+        QTRY_COMPARE(lines(window, "lstDestined"), lower({"keep/a", "keep/b", "c", "c2", "other/d"}));
+        choose(0, "Keep Copies in " + cut(lower({"keep/"})[0]));
+        QTRY_COMPARE(lines(window, "lstDestined"), lower({"a", "b", "c", "c2", "other/d"}));
+        QCOMPARE(kill->toolTip(), "Move 5 files (13 bytes) to the trash");
+        QCOMPARE(kill->accessibleDescription(), kill->toolTip());
+        QCOMPARE(lines(window, "lstFiles"), files);
+        QCOMPARE(lines(window, "lstEqual"), equal);
+
+        click(window, "cmdKillDestined");
+        QCOMPARE(catcher.texts.last(), "Okay!\n\n5 files moved to the trash (13 bytes).");
+        QCOMPARE(kill->toolTip(), "Move 0 files (0 bytes) to the trash");
+        QMap<QString, QByteArray> added = trash();
+        added.removeIf([&](auto entry) { return trashBefore.contains(entry.key()); });
+        const QStringList moved{top + "/a", top + "/b", top + "/c", top + "/c2", top + "/other/d"};
+        QCOMPARE(added.keys(), moved);
+        for (const QString &path : all)
+            QVERIFY2(QFileInfo::exists(path) != moved.contains(path), qPrintable(path));
+    }
+
     // Whoever may move another user's file (root, or anyone who may write its folder) leaves it
     // where it is: in our trash its owner could neither see nor restore it.
     void killLeavesOtherUsersFiles()
@@ -406,7 +485,8 @@ private slots:
         QCOMPARE(*result, (outcome == "moved" ? outcome : path + " (" + outcome + ')') + '\n' + files.join('\n'));
     }
 
-    // A search shows one list while it builds another: KILL rests, and refuses even when asked.
+    // A search shows one list while it builds another: KILL rests, and refuses even when asked,
+    // and the obsolete list's menu offers no choice of what KILL moves.
     void killRefusedDuringRun()
     {
         TestDir dir;
@@ -415,12 +495,20 @@ private slots:
         MessageCatcher catcher;
         startSearch(window, dir.path(), true);
         int asked = 0;
+        QStringList offered;
         ScopedHook hook([&] {
-            if (window.isRunning() && !control<QPushButton>(window, "cmdKillDestined")->isEnabled() && ++asked)
-                window.cmdKillDestined_Click();
+            if (!window.isRunning() || control<QPushButton>(window, "cmdKillDestined")->isEnabled() || asked++)
+                return;
+            window.cmdKillDestined_Click();
+            window.lstDestined_ContextMenu(0, QPoint(), true);
+            if (QMenu *menu = menuShown()) {
+                offered = itemsOf(menu);
+                menu->close();
+            }
         });
         click(window, "cmdStart");
         QVERIFY(asked > 0);
+        QCOMPARE(offered, (QStringList{"Open", "Open Containing Folder", "Copy Path"}));
         QCOMPARE(catcher.texts, (QStringList{"DONE!", "DONE!"}));
         QVERIFY(QFileInfo::exists(files[0]) && QFileInfo::exists(files[1]));
     }
