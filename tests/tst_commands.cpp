@@ -330,40 +330,29 @@ private slots:
     {
         TestDir dir;
         const QString top = dir.createDir("Summer photos"); // past 60 characters: menus cut it
-        const auto make = [&](const char *name, const QByteArray &bytes) {
-            return dir.createFile("Summer photos/" + QString::fromLatin1(name), bytes);
-        };
-        const QStringList all{make("a", "1"),       make("keep/a", "1"),  make("other/a", "1"),
-                              make("b", "22"),      make("keep/b", "22"), make("c", "333"),
-                              make("other/c", "333"), make("d", "4444"),  make("other/d", "4444")};
+        // Each name's file holds its last letter, once for a, twice for b...
+        const QStringList all = QString("a keep/a other/a b keep/b c other/c d other/d").split(' ');
+        for (const QString &name : all)
+            dir.createFile("Summer photos/" + name, QByteArray(name.back().unicode() - 'a' + 1, name.back().toLatin1()));
         QCOMPARE(::link(QFile::encodeName(top + "/c").constData(), QFile::encodeName(top + "/c2").constData()), 0);
-        const auto lower = [&](const QStringList &names) {
+        // The paths of `names`, as the lists show them or as they are.
+        const auto at = [&](const QString &names, bool shown = true) {
             QStringList paths;
-            for (const QString &name : names)
-                paths << (top + '/' + name).toLower();
+            for (const QString &name : names.split(' '))
+                paths << (shown ? (top + '/' + name).toLower() : top + '/' + name);
             return paths;
         };
-        const auto cut = [](const QString &path) { return path.left(29) + QChar(0x2026) + path.right(30); };
+        const auto cut = [&](const QString &name) { return at(name)[0].left(29) + QChar(0x2026) + at(name)[0].right(30); };
         const QMap<QString, QByteArray> trashBefore = trash();
         frmFinderMain window;
         MessageCatcher catcher;
         window.show();
         QVERIFY(QTest::qWaitForWindowActive(&window));
         startSearch(window, top, true);
-        QCOMPARE(catcher.texts, QStringList{"DONE!"});
-        QCOMPARE(lines(window, "lstDestined"), lower({"keep/a", "other/a", "keep/b", "other/c", "other/d"}));
+        QCOMPARE(lines(window, "lstDestined"), at("keep/a other/a keep/b other/c other/d"));
         auto *kill = control<QPushButton>(window, "cmdKillDestined");
         QCOMPARE(kill->toolTip(), "Move 5 files (11 bytes) to the trash");
         const QStringList files = lines(window, "lstFiles"), equal = lines(window, "lstEqual");
-        // Chosen by the item's text, as a person reads it, with the mouse.
-        const auto choose = [&](int row, const QString &item) {
-            QMenu *menu = rightClick(window, "lstDestined", row);
-            QVERIFY(menu);
-            const QList<QAction *> actions = menu->actions();
-            const auto chosen = std::find_if(actions.begin(), actions.end(), [&](QAction *a) { return a->text() == item; });
-            QVERIFY2(chosen != actions.end(), qPrintable(itemsOf(menu).join('|')));
-            QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(*chosen).center());
-        };
 
         // From the keyboard, on the second line.
         auto *destined = control<LineListBox>(window, "lstDestined");
@@ -373,33 +362,38 @@ private slots:
         QMenu *menu = menuKey(destined);
         QVERIFY(menu);
         QCOMPARE(itemsOf(menu), (QStringList{"Open", "Open Containing Folder", "Copy Path", "-", "Do Not Move",
-                                             "Keep This Instead of " + cut(lower({"a"})[0]),
-                                             "Keep Copies in " + cut(lower({"other/"})[0])}));
-        for (int i = 0; i < 3; ++i)
-            QTest::keyClick(menu, Qt::Key_Down);
-        QTest::keyClick(menu, Qt::Key_Return);
-        QTRY_COMPARE(lines(window, "lstDestined"), lower({"keep/a", "keep/b", "other/c", "other/d"}));
+                                             "Keep This Instead of " + cut("a"), "Keep Copies in " + cut("other/")}));
+        for (const Qt::Key key : {Qt::Key_Down, Qt::Key_Down, Qt::Key_Down, Qt::Key_Return})
+            QTest::keyClick(menu, key);
+        QTRY_COMPARE(lines(window, "lstDestined"), at("keep/a keep/b other/c other/d"));
         QCOMPARE(destined->currentRow(), 1);
 
-        // The kept copy and its other name take the place of the copy kept instead.
-        choose(2, "Keep This Instead of " + cut(lower({"c"})[0]));
-        QTRY_COMPARE(lines(window, "lstDestined"), lower({"keep/a", "keep/b", "c", "c2", "other/d"}));
-        choose(0, "Keep Copies in " + cut(lower({"keep/"})[0]));
-        QTRY_COMPARE(lines(window, "lstDestined"), lower({"a", "b", "c", "c2", "other/d"}));
+        // With the mouse. The kept copy and its other name take the place of the one kept instead.
+        for (const auto &[row, item] : {std::pair(2, "Keep This Instead of " + cut("c")),
+                                        std::pair(0, "Keep Copies in " + cut("keep/"))}) {
+            menu = rightClick(window, "lstDestined", row);
+            QVERIFY(menu);
+            const QList<QAction *> items = menu->actions();
+            const auto chosen = std::find_if(items.begin(), items.end(), [&](QAction *a) { return a->text() == item; });
+            QVERIFY2(chosen != items.end(), qPrintable(itemsOf(menu).join('|')));
+            QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(*chosen).center());
+            QTRY_VERIFY(!menuShown());
+        }
+        QTRY_COMPARE(lines(window, "lstDestined"), at("a b c c2 other/d"));
         QCOMPARE(kill->toolTip(), "Move 5 files (13 bytes) to the trash");
         QCOMPARE(kill->accessibleDescription(), kill->toolTip());
         QCOMPARE(lines(window, "lstFiles"), files);
         QCOMPARE(lines(window, "lstEqual"), equal);
 
         click(window, "cmdKillDestined");
-        QCOMPARE(catcher.texts.last(), "Okay!\n\n5 files moved to the trash (13 bytes).");
+        QCOMPARE(catcher.texts, (QStringList{"DONE!", "Okay!\n\n5 files moved to the trash (13 bytes)."}));
         QCOMPARE(kill->toolTip(), "Move 0 files (0 bytes) to the trash");
         QMap<QString, QByteArray> added = trash();
         added.removeIf([&](auto entry) { return trashBefore.contains(entry.key()); });
-        const QStringList moved{top + "/a", top + "/b", top + "/c", top + "/c2", top + "/other/d"};
+        const QStringList moved = at("a b c c2 other/d", false);
         QCOMPARE(added.keys(), moved);
-        for (const QString &path : all)
-            QVERIFY2(QFileInfo::exists(path) != moved.contains(path), qPrintable(path));
+        for (const QString &name : all)
+            QVERIFY2(QFileInfo::exists(top + '/' + name) != moved.contains(top + '/' + name), qPrintable(name));
     }
 
     // Whoever may move another user's file (root, or anyone who may write its folder) leaves it
