@@ -84,7 +84,7 @@ private slots:
             {"txtPath", "Look here", ""}, {"chkSubDirs", "Also look in sub-directories", ""},
             {"cmdBrowse1", "Choose folder", ""}, {"cmdStart", "Start now", ""}, {"cmdStop", "Stop search", ""},
             {"lstFiles", "Files", ""}, {"lstEqual", "Equal", ""}, {"lstDestined", "Obsolete", ""},
-            {"cmdKillDestined", "KILL", "Move obsolete files to the trash"},
+            {"cmdKillDestined", "KILL", "Move 0 files (0 bytes) to the trash"},
         };
         for (const auto &row : spokenAs) {
             QAccessibleInterface *read = QAccessible::queryAccessibleInterface(control<QWidget>(window, row.name));
