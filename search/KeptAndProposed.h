@@ -7,6 +7,7 @@
 #include <QByteArray>
 #include <QSet>
 
+#include <utility>
 #include <vector>
 
 // The first file of each set of equal files is kept, and the others are proposed. Which file
