@@ -7,6 +7,7 @@
 #include "Messages.h"
 #include "SearchRun.h"
 #include "StatusLabel.h"
+#include "UserChoices.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -28,6 +29,7 @@ frmFinderMain::frmFinderMain(QWidget *parent)
 {
     Form_Initialize();
     buildLayout();
+    showKillSize();
     connectCommands();
     Form_Load();
 }
@@ -101,6 +103,9 @@ bool frmFinderMain::may(Command command) const
         return m_phase != Phase::Closed;
     case Command::KeepSearching:
         return m_phase == Phase::Searching && !m_closePending;
+    case Command::Choose:
+        // A search replaces the proposals at its end, and KILL the list at its own.
+        return m_phase == Phase::Idle;
     }
     return false;
 }
@@ -227,6 +232,16 @@ void frmFinderMain::showDestined()
 {
     m_destinedShown = m_state.DestinedFiles;
     lstDestined->sourceReset();
+    showKillSize();
+}
+
+void frmFinderMain::showKillSize()
+{
+    const QString text = QStringLiteral("Move %1 (%2) to the trash")
+                             .arg(Messages::files(m_state.DestinedFiles.count()),
+                                  Messages::dataSize(UserChoices::destinedBytes(m_state)));
+    cmdKillDestined->setToolTip(text);
+    cmdKillDestined->setAccessibleDescription(text);
 }
 
 void frmFinderMain::showMessage(const QString &text)

@@ -13,6 +13,7 @@ class LineListBox;
 class QCheckBox;
 class QLabel;
 class QLineEdit;
+class QMenu;
 class QPushButton;
 class SearchRun;
 class StatusLabel;
@@ -43,7 +44,8 @@ public:
     void cmdKillDestined_Click();
     void lstFiles_DblClick();
     void lstEqual_DblClick();
-    // The menu on a line: open its file, show it in its folder, copy its path.
+    // The menu on a line: open its file, show it in its folder, copy its path; on a line of
+    // the obsolete list, also choose what KILL moves.
     void lstFiles_ContextMenu(int row, const QPoint &where, bool byKeyboard);
     void lstEqual_ContextMenu(int row, const QPoint &where, bool byKeyboard);
     void lstDestined_ContextMenu(int row, const QPoint &where, bool byKeyboard);
@@ -66,6 +68,7 @@ private:
         Close,         // the window closes now rather than when what runs below it ends
         UnloadAtEnd,   // the scratch folder is removed as the window is destroyed
         KeepSearching, // a search goes on past its yield
+        Choose,        // the user changes what KILL moves
     };
     [[nodiscard]] bool may(Command command) const;
     // Back to Idle when `phase` ends, unless the window was closed meanwhile.
@@ -81,8 +84,13 @@ private:
     void guarded(const std::function<void()> &handler);
     void showStatus();
     enum class FileCommand { Open, OpenFolder, CopyPath };
+    enum class Choice { DoNotMove, KeepThis, KeepFolder };
     void showLineMenu(LineListBox *list, const std::vector<PathStore::Id> &files, const QPoint &where, bool byKeyboard);
+    void addChoices(QMenu *menu, PathStore::Id proposed);
     void onLineFile(const DiskFile &file, FileCommand command);
+    void onChoice(PathStore::Id proposed, Choice choice);
+    // KILL says how much the obsolete list holds.
+    void showKillSize();
 
     // SearchHost
     QString folderText() const override;

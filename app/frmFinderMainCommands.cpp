@@ -75,6 +75,7 @@ void frmFinderMain::cmdKillDestined_Click()
         m_destinedShown = report.stayedFiles;
         lstDestined->sourceReset();
         setProgress(progressBefore);
+        showKillSize();
         setStatus(statusBefore);
         showMessage(report.message());
     });

@@ -117,7 +117,6 @@ void frmFinderMain::buildLayout()
     lstDestined->setAccessibleName(QStringLiteral("Obsolete"));
     // A name begins with the caption's words, so that "click KILL" finds the button.
     cmdKillDestined->setAccessibleName(QStringLiteral("KILL"));
-    cmdKillDestined->setAccessibleDescription(QStringLiteral("Move obsolete files to the trash"));
     // The status lines' name is their text, which a reader speaks as it changes.
     lblStatus->setAccessibleDescription(QStringLiteral("Search status"));
     lblStatusB->setAccessibleDescription(QStringLiteral("Loading status"));

@@ -1,6 +1,7 @@
 // The menu on a list's line: open the file the line stands for, show it in its folder, or
-// copy its path. Every command acts on the very file the search found, never on the line's
-// lower-cased text, and changes no list and no selection.
+// copy its path; on the obsolete list, also choose what KILL moves. Every command acts on the
+// very file the search found, never on the line's lower-cased text. Only the choices change
+// a list, and only the obsolete one.
 #include "frmFinderMain.h"
 
 #include "FileDescriptor.h"
@@ -8,6 +9,7 @@
 #include "LineListBox.h"
 #include "Messages.h"
 #include "Opener.h"
+#include "UserChoices.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
@@ -134,7 +136,7 @@ void frmFinderMain::showLineMenu(LineListBox *list, const std::vector<PathStore:
             QString text = caption;
             if (files.size() > 1)
                 text += (command == FileCommand::Open ? QStringLiteral(" ") : QStringLiteral(" of "))
-                    + itemText(names[qsizetype(i)]);
+                    + itemText(Messages::shownPath(names[qsizetype(i)]));
             // Queued: a box the command shows runs an event loop, which may delete the closed
             // menu while the menu is still handling the key or click that chose the item.
             connect(
@@ -142,6 +144,8 @@ void frmFinderMain::showLineMenu(LineListBox *list, const std::vector<PathStore:
                 [this, file, command = command] { guarded([&] { onLineFile(file, command); }); }, Qt::QueuedConnection);
         }
     }
+    if (list == lstDestined && may(Command::Choose))
+        addChoices(menu, ids.front());
     menu->popup(where);
     // From the keyboard the first item is ready at once, and a screen reader says it.
     if (byKeyboard && !menu->actions().isEmpty())
@@ -172,4 +176,52 @@ void frmFinderMain::onLineFile(const DiskFile &file, FileCommand command)
                                                  + Messages::shownPath(path));
                          });
                  });
+}
+
+void frmFinderMain::addChoices(QMenu *menu, PathStore::Id proposed)
+{
+    const int position = UserChoices::positionOf(m_state, proposed);
+    if (position == 0)
+        return;
+    // Named as the lists show them: the user finds them there.
+    QString folder = m_state.Paths.lowered(proposed);
+    folder.truncate(folder.lastIndexOf(QLatin1Char('/')) + 1);
+    std::vector<std::pair<Choice, QString>> choices{{Choice::DoNotMove, QStringLiteral("Do Not Move")}};
+    if (const std::optional<PathStore::Id> kept = UserChoices::keptInsteadOf(m_state, position))
+        choices.emplace_back(Choice::KeepThis, QStringLiteral("Keep This Instead of ")
+                                                   + itemText(Messages::shortPath(m_state.Paths.lowered(*kept))));
+    choices.emplace_back(Choice::KeepFolder, QStringLiteral("Keep Copies in ") + itemText(Messages::shortPath(folder)));
+    menu->addSeparator();
+    for (const auto &[choice, text] : choices) {
+        // Queued, as the other commands: the list changes under the menu that chose.
+        connect(
+            menu->addAction(text), &QAction::triggered, this,
+            [this, proposed, choice = choice] { guarded([&] { onChoice(proposed, choice); }); }, Qt::QueuedConnection);
+    }
+}
+
+void frmFinderMain::onChoice(PathStore::Id proposed, Choice choice)
+{
+    // The menu waits for nobody: a search or KILL may have begun, or changed the list, since.
+    const int position = UserChoices::positionOf(m_state, proposed);
+    if (!may(Command::Choose) || position == 0)
+        return;
+    switch (choice) {
+    case Choice::DoNotMove:
+        UserChoices::doNotMove(m_state, position);
+        break;
+    case Choice::KeepThis:
+        UserChoices::keepInstead(m_state, position);
+        break;
+    case Choice::KeepFolder: {
+        const QByteArrayView native = m_state.Paths.native(proposed);
+        (void)UserChoices::keepCopiesIn(m_state, native.first(native.lastIndexOf('/')));
+        break;
+    }
+    }
+    // The selection stays where it was, for the next line from the keyboard.
+    const int row = lstDestined->currentRow();
+    showDestined();
+    if (row >= 0)
+        lstDestined->setCurrentRow(std::min(row, lstDestined->count() - 1));
 }

@@ -1,4 +1,4 @@
-// What one search run keeps and what it proposes, told by lower-cased text and by identity.
+// What one search run keeps and what it proposes, told by identity and by name.
 #pragma once
 
 #include "FileId.h"
@@ -7,13 +7,16 @@
 #include <QByteArray>
 #include <QSet>
 
+#include <utility>
 #include <vector>
 
-// The first file of each set of equal files is kept, and the others are proposed; a file that
-// is, by its lower-cased text or as the same file on disk, a kept copy or a proposed one is
-// not proposed (again): that would free no space. Both are remembered from group to group of
-// a run. A group's positions are numbered by text and by identity when it begins, so that each
-// of a hundred million pairs costs array look-ups.
+// The first file of each set of equal files is kept, and the others are proposed. Which file
+// a name leads to decides, never its lower-cased text: on Linux two names that differ only in
+// case are two files. A file is never proposed while one of its names is kept, since that
+// would free nothing; each other name of a proposed file is proposed too, since moving only
+// one of them would free nothing either. Both are remembered from group to group of a run.
+// A group's positions are numbered by identity and by name when it begins, so that each of a
+// hundred million pairs costs array look-ups.
 class KeptAndProposed
 {
 public:
@@ -25,37 +28,34 @@ public:
     // The file at `position` of the group is kept.
     void keep(int position)
     {
-        const std::size_t t = std::size_t(m_textOf[std::size_t(position)]);
         const std::size_t i = std::size_t(m_idOf[std::size_t(position)]);
-        m_keptText[t] = m_keptId[i] = 1;
-        remember(m_keptTexts, m_keptIds, t, i);
+        if (!std::exchange(m_keptId[i], char(1)) && i < m_idKeys.size())
+            m_keptIds.insert(m_idKeys[i]);
     }
 
-    // Proposes the file at `position` of the group unless it is kept or proposed already, by
-    // its text or its identity; true when it is proposed now.
+    // Proposes the name at `position` of the group unless its file is kept or the name is
+    // proposed already; true when it is proposed now.
     [[nodiscard]] bool propose(int position)
     {
-        const std::size_t t = std::size_t(m_textOf[std::size_t(position)]);
         const std::size_t i = std::size_t(m_idOf[std::size_t(position)]);
-        if (m_keptText[t] || m_keptId[i] || m_proposedText[t] || m_proposedId[i])
+        const std::size_t name = std::size_t(m_nameOf[std::size_t(position)]);
+        if (m_keptId[i] || m_proposedName[name])
             return false;
-        m_proposedText[t] = m_proposedId[i] = 1;
-        remember(m_proposedTexts, m_proposedIds, t, i);
+        m_proposedName[name] = 1;
+        m_proposedNames.insert(m_nameKeys[name]);
         return true;
     }
 
 private:
-    void remember(QSet<QByteArray> &texts, QSet<FileId> &ids, std::size_t text, std::size_t id) const;
-
     // The run's, across its groups.
-    QSet<QByteArray> m_keptTexts, m_proposedTexts;
-    QSet<FileId> m_keptIds, m_proposedIds;
+    QSet<FileId> m_keptIds;
+    QSet<QByteArray> m_proposedNames;
 
-    // The group's: each position's text and identity as small numbers, what they stand for,
+    // The group's: each position's identity and name as small numbers, what they stand for,
     // and whether each is kept or proposed. A line whose file was never seen has no identity
     // to share: its number is past those of m_idKeys, one of its own.
-    std::vector<int> m_textOf, m_idOf;
-    std::vector<QByteArray> m_textKeys;
+    std::vector<int> m_idOf, m_nameOf;
     std::vector<FileId> m_idKeys;
-    std::vector<char> m_keptText, m_proposedText, m_keptId, m_proposedId;
+    std::vector<QByteArray> m_nameKeys;
+    std::vector<char> m_keptId, m_proposedName;
 };

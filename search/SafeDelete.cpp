@@ -205,5 +205,5 @@ DeleteResult removeSurplusCopy(const DiskFile &proposedFile, const DiskFile &kep
         return stays(QStringLiteral("the kept copy went with it; it is in the trash as ")
                      + QFile::decodeName(trashed.name));
     }
-    return {DeleteOutcome::Trashed, {}};
+    return {DeleteOutcome::Trashed, {}, qint64(proposed.st.st_size)};
 }

@@ -13,6 +13,7 @@ struct DeleteResult
 {
     DeleteOutcome outcome = DeleteOutcome::Stayed;
     QString reason; // why the file stayed
+    qint64 size = 0; // of a file moved, as it was moved
 };
 
 // Moves `proposed` to the trash when it is still the file the search saw and belongs to the

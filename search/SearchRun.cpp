@@ -126,6 +126,7 @@ void SearchRun::run()
 
     m_state.DestinedFiles.clear();
     m_state.DestinedPairs.clear();
+    m_state.CopySets.clear();
     m_state.RunFirstGroup = m_state.Equal.groupCount();
     m_keptAndProposed.clear();
     m_filesShown = m_state.Files.count();
@@ -661,6 +662,7 @@ void SearchRun::takeClasses()
         c.members[std::size_t(cls)].push_back(p);
     }
     c.settled.assign(c.members.size(), 0);
+    c.set.assign(c.members.size(), -1);
 }
 
 // A file equal to the kept one at `j`: proposed, unless that would free no space.
@@ -670,7 +672,23 @@ void SearchRun::consider(int k, int j)
         return;
     const PathStore::Id inner = m_state.PathList.idAt(k + 1);
     m_state.DestinedFiles.append(inner);
-    m_state.DestinedPairs.push_back({inner, m_state.PathList.idAt(j + 1)});
+    m_state.DestinedPairs.push_back({inner, setOf(j)});
+}
+
+// The set of equal files kept at `j`, made when its first copy is proposed: the user may
+// later keep another of its names instead.
+int SearchRun::setOf(int j)
+{
+    const std::size_t cls = std::size_t(m_classes.classOf[std::size_t(j)]);
+    int &set = m_classes.set[cls];
+    if (set < 0) {
+        CopySet made{{}, m_state.PathList.idAt(j + 1), m_groupSize.value_or(0)};
+        for (const int member : m_classes.members[cls])
+            made.names.push_back(m_state.PathList.idAt(member + 1));
+        set = int(m_state.CopySets.size());
+        m_state.CopySets.push_back(std::move(made));
+    }
+    return set;
 }
 
 // The loads from `k` on that come before the event loop could next be due have no effect but

@@ -81,6 +81,7 @@ private:
     [[nodiscard]] bool takeContent(bool queued);
     void takeClasses();
     void consider(int k, int j);
+    [[nodiscard]] int setOf(int j);
     [[nodiscard]] bool passInBulk(int j, int &k, bool &madeReference);
     void leaveOut(const QString &path, LeftOut why, const QString &reason = {});
     [[nodiscard]] QString finalMessage(const QString &outcome) const;
@@ -100,6 +101,7 @@ private:
         std::vector<int> classOf;              // -1: not loaded
         std::vector<std::vector<int>> members; // each class's positions, ascending
         std::vector<char> settled;             // each member of the class is kept or proposed
+        std::vector<int> set;                  // in the state's CopySets, -1 until a copy is proposed
         bool allLoaded = true;
     };
 

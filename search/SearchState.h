@@ -12,13 +12,21 @@
 #include <memory>
 #include <vector>
 
-// A proposed file and the kept file it was found equal to, as the search found them. The
-// lists show lower-cased paths; every file operation goes through these, and acts only on
-// the file the search saw.
+// A set of equal files the latest search proposed copies of: every name of it the search
+// met, in the seeker's order, and the one kept now, which the user may change.
+struct CopySet
+{
+    std::vector<PathStore::Id> names;
+    PathStore::Id kept;
+    qint64 size = 0; // in bytes, as the search found each of them
+};
+
+// A proposed file and its set, as the search found them. The lists show lower-cased paths;
+// every file operation goes through these, and acts only on the file the search saw.
 struct DestinedPair
 {
     PathStore::Id proposed;
-    PathStore::Id kept;
+    int set; // in CopySets
 };
 
 struct SearchState
@@ -42,6 +50,7 @@ struct SearchState
     bool StopRequested = false;
     PathLines DestinedFiles{&Paths};
     std::vector<DestinedPair> DestinedPairs; // position by position with DestinedFiles
+    std::vector<CopySet> CopySets;           // of the latest search
 
     // What the files list shows: the first file of every outer pass of every search, newest on top.
     PathLines Files{&Paths, PathLines::Order::NewestFirst};

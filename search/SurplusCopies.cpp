@@ -11,12 +11,9 @@ namespace {
 // A box names no more than this many files that stayed; the list shows them all.
 constexpr int StayedShown = 5;
 
-QString files(int count)
-{
-    return count == 1 ? QStringLiteral("1 file") : QStringLiteral("%1 files").arg(count);
-}
-
 } // namespace
+
+using Messages::files;
 
 QString KillReport::message() const
 {
@@ -24,7 +21,7 @@ QString KillReport::message() const
     if (trashed || gone || !stayedLines.isEmpty())
         text += QLatin1Char('\n');
     if (trashed)
-        text += QStringLiteral("\n%1 moved to the trash.").arg(files(trashed));
+        text += QStringLiteral("\n%1 moved to the trash (%2).").arg(files(trashed), Messages::dataSize(trashedBytes));
     if (gone)
         text += QStringLiteral("\n%1 already gone.").arg(files(gone));
     if (!stayedLines.isEmpty()) {
@@ -49,13 +46,16 @@ KillReport removeSurplusCopies(const SearchState &state, const std::function<voi
     for (int i = 1; i <= n; ++i) {
         status(QStringLiteral("Moving file %1 of %2 to the trash...").arg(i).arg(n), int(std::llround(100.0 * i / n)));
         breathe();
-        // Each file goes only if the copy that stays is still there and still the same: a
-        // search may be long past, and the files may have changed since.
+        // Each file goes only if the copy that stays (the search's choice or the user's) is
+        // still there and still the same: a search may be long past, and the files may have
+        // changed since.
         const DestinedPair &pair = pairs.at(std::size_t(i - 1));
         const DiskFile proposed = state.Paths.file(pair.proposed);
-        const DeleteResult result = removeSurplusCopy(proposed, state.Paths.file(pair.kept), breathe);
+        const PathStore::Id kept = state.CopySets.at(std::size_t(pair.set)).kept;
+        const DeleteResult result = removeSurplusCopy(proposed, state.Paths.file(kept), breathe);
         if (result.outcome == DeleteOutcome::Trashed) {
             ++report.trashed;
+            report.trashedBytes += result.size;
         } else if (result.outcome == DeleteOutcome::AlreadyGone) {
             ++report.gone;
         } else {

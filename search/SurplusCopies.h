@@ -14,6 +14,7 @@
 struct KillReport
 {
     int trashed = 0;
+    qint64 trashedBytes = 0;
     int gone = 0; // already gone before their turn
     // What stayed, in the list's order, so that the next press tries exactly those again.
     PathLines stayedFiles;
@@ -26,8 +27,8 @@ struct KillReport
 };
 
 // Goes through the state's proposed files in order, each only if it is still a surplus copy
-// of its kept file (removeSurplusCopy). `status` is told which file is being moved, and how
-// far KILL is, 0 to 100;
+// of the copy its set keeps now (removeSurplusCopy). `status` is told which file is being
+// moved, and how far KILL is, 0 to 100;
 // `breathe` is called between files and during long comparisons.
 [[nodiscard]] KillReport removeSurplusCopies(const SearchState &state,
                                              const std::function<void(const QString &, int)> &status,

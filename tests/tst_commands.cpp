@@ -47,7 +47,7 @@ QMap<QString, QByteArray> trash()
     return files;
 }
 
-// Adds `proposed` to the files to delete, paired with `kept`, both as a search finds them.
+// Adds `proposed` to the files to delete, in a set that keeps `kept`, both as a search finds them.
 void propose(SearchState &state, const QString &proposed, const QString &kept)
 {
     const auto found = [&state](const QString &path) {
@@ -56,7 +56,9 @@ void propose(SearchState &state, const QString &proposed, const QString &kept)
         ::lstat(native.constData(), &st);
         return state.Paths.add(native, FileId::of(st));
     };
-    state.DestinedPairs.push_back({found(proposed), found(kept)});
+    const PathStore::Id keptId = found(kept);
+    state.CopySets.push_back({{keptId}, keptId});
+    state.DestinedPairs.push_back({found(proposed), int(state.CopySets.size()) - 1});
     state.DestinedFiles.append(state.DestinedPairs.back().proposed);
 }
 
@@ -231,7 +233,7 @@ private slots:
         QTest::keyClick(kill, Qt::Key_Space);
         QCOMPARE(focusAtBox.last(), "lstDestined");
         QCOMPARE(QApplication::focusWidget(), kill);
-        QCOMPARE(catcher.texts.last(), "Okay!\n\n2 files moved to the trash.\n1 file stayed:\n" + surplus.last()
+        QCOMPARE(catcher.texts.last(), "Okay!\n\n2 files moved to the trash (10 bytes).\n1 file stayed:\n" + surplus.last()
                                            + " (kept copy changed)");
         QCOMPARE(lines(window, "lstDestined"), QStringList{surplus.last().toLower()});
 
@@ -240,7 +242,7 @@ private slots:
         click(window, "cmdKillDestined");
         QCOMPARE(focusAtBox.last(), "lstDestined");
         QVERIFY(!window.isVisible());
-        QCOMPARE(catcher.texts.last(), "Okay!\n\n1 file moved to the trash.");
+        QCOMPARE(catcher.texts.last(), "Okay!\n\n1 file moved to the trash (6 bytes).");
         for (const QString &path : surplus + kept)
             QVERIFY2(QFileInfo::exists(path) == kept.contains(path), qPrintable(path));
         QMap<QString, QByteArray> added = trash();
@@ -317,11 +319,84 @@ private slots:
         QStringList shown; // the box names the first five of the files that stayed
         for (const QString &path : stays.mid(0, 5))
             shown << path + " (" + reason + ')';
-        QCOMPARE(report.message(), "Okay!\n\n" + QString(allStay ? "" : "1 file moved to the trash.\n")
+        QCOMPARE(report.message(), "Okay!\n\n" + QString(allStay ? "" : "1 file moved to the trash (6 bytes).\n")
                                        + "1 file already gone.\n" + QString(allStay ? "7" : "6") + " files stayed:\n"
                                        + shown.join('\n') + "\n...");
         const std::vector<PathStore::Id> &ids = state.DestinedFiles.ids();
         QCOMPARE(report.stayedFiles.ids(), std::vector(ids.begin(), ids.begin() + (allStay ? 7 : 6)));
+    }
+
+    // The obsolete list's menu decides what KILL moves: not this file, this one kept instead
+    // of its set's kept copy, the copies in a folder kept. KILL then moves exactly what the
+    // list shows, and says how much; the other lists stay as the search left them.
+    void choicesThenKill()
+    {
+        TestDir dir;
+        const QString top = dir.createDir("Summer photos"); // past 60 characters: menus cut it
+        // Each name's file holds its last letter, once for a, twice for b...
+        const QStringList all = QString("a keep/a other/a b keep/b c other/c d other/d").split(' ');
+        for (const QString &name : all)
+            dir.createFile("Summer photos/" + name, QByteArray(name.back().unicode() - 'a' + 1, name.back().toLatin1()));
+        QCOMPARE(::link(QFile::encodeName(top + "/c").constData(), QFile::encodeName(top + "/c2").constData()), 0);
+        // The paths of `names`, as the lists show them or as they are.
+        const auto at = [&](const QString &names, bool shown = true) {
+            QStringList paths;
+            for (const QString &name : names.split(' '))
+                paths << (shown ? (top + '/' + name).toLower() : top + '/' + name);
+            return paths;
+        };
+        const auto cut = [&](const QString &name) { return at(name)[0].left(29) + QChar(0x2026) + at(name)[0].right(30); };
+        const QMap<QString, QByteArray> trashBefore = trash();
+        frmFinderMain window;
+        MessageCatcher catcher;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        startSearch(window, top, true);
+        QCOMPARE(lines(window, "lstDestined"), at("keep/a other/a keep/b other/c other/d"));
+        auto *kill = control<QPushButton>(window, "cmdKillDestined");
+        QCOMPARE(kill->toolTip(), "Move 5 files (11 bytes) to the trash");
+        const QStringList files = lines(window, "lstFiles"), equal = lines(window, "lstEqual");
+
+        // From the keyboard, on the second line.
+        auto *destined = control<LineListBox>(window, "lstDestined");
+        destined->setFocus();
+        QTest::keyClick(destined, Qt::Key_Down);
+        QTest::keyClick(destined, Qt::Key_Down);
+        QMenu *menu = menuKey(destined);
+        QVERIFY(menu);
+        QCOMPARE(itemsOf(menu), (QStringList{"Open", "Open Containing Folder", "Copy Path", "-", "Do Not Move",
+                                             "Keep This Instead of " + cut("a"), "Keep Copies in " + cut("other/")}));
+        for (const Qt::Key key : {Qt::Key_Down, Qt::Key_Down, Qt::Key_Down, Qt::Key_Return})
+            QTest::keyClick(menu, key);
+        QTRY_COMPARE(lines(window, "lstDestined"), at("keep/a keep/b other/c other/d"));
+        QCOMPARE(destined->currentRow(), 1);
+
+        // With the mouse. The kept copy and its other name take the place of the one kept instead.
+        for (const auto &[row, item] : {std::pair(2, "Keep This Instead of " + cut("c")),
+                                        std::pair(0, "Keep Copies in " + cut("keep/"))}) {
+            menu = rightClick(window, "lstDestined", row);
+            QVERIFY(menu);
+            const QList<QAction *> items = menu->actions();
+            const auto chosen = std::find_if(items.begin(), items.end(), [&](QAction *a) { return a->text() == item; });
+            QVERIFY2(chosen != items.end(), qPrintable(itemsOf(menu).join('|')));
+            QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(*chosen).center());
+            QTRY_VERIFY(!menuShown());
+        }
+        QTRY_COMPARE(lines(window, "lstDestined"), at("a b c c2 other/d"));
+        QCOMPARE(kill->toolTip(), "Move 5 files (13 bytes) to the trash");
+        QCOMPARE(kill->accessibleDescription(), kill->toolTip());
+        QCOMPARE(lines(window, "lstFiles"), files);
+        QCOMPARE(lines(window, "lstEqual"), equal);
+
+        click(window, "cmdKillDestined");
+        QCOMPARE(catcher.texts, (QStringList{"DONE!", "Okay!\n\n5 files moved to the trash (13 bytes)."}));
+        QCOMPARE(kill->toolTip(), "Move 0 files (0 bytes) to the trash");
+        QMap<QString, QByteArray> added = trash();
+        added.removeIf([&](auto entry) { return trashBefore.contains(entry.key()); });
+        const QStringList moved = at("a b c c2 other/d", false);
+        QCOMPARE(added.keys(), moved);
+        for (const QString &name : all)
+            QVERIFY2(QFileInfo::exists(top + '/' + name) != moved.contains(top + '/' + name), qPrintable(name));
     }
 
     // Whoever may move another user's file (root, or anyone who may write its folder) leaves it
@@ -407,7 +482,8 @@ private slots:
         QCOMPARE(*result, (outcome == "moved" ? outcome : path + " (" + outcome + ')') + '\n' + files.join('\n'));
     }
 
-    // A search shows one list while it builds another: KILL rests, and refuses even when asked.
+    // A search shows one list while it builds another: KILL rests, and refuses even when asked,
+    // and the obsolete list's menu offers no choice of what KILL moves.
     void killRefusedDuringRun()
     {
         TestDir dir;
@@ -416,12 +492,20 @@ private slots:
         MessageCatcher catcher;
         startSearch(window, dir.path(), true);
         int asked = 0;
+        QStringList offered;
         ScopedHook hook([&] {
-            if (window.isRunning() && !control<QPushButton>(window, "cmdKillDestined")->isEnabled() && ++asked)
-                window.cmdKillDestined_Click();
+            if (!window.isRunning() || control<QPushButton>(window, "cmdKillDestined")->isEnabled() || asked++)
+                return;
+            window.cmdKillDestined_Click();
+            window.lstDestined_ContextMenu(0, QPoint(), true);
+            if (QMenu *menu = menuShown()) {
+                offered = itemsOf(menu);
+                menu->close();
+            }
         });
         click(window, "cmdStart");
         QVERIFY(asked > 0);
+        QCOMPARE(offered, (QStringList{"Open", "Open Containing Folder", "Copy Path"}));
         QCOMPARE(catcher.texts, (QStringList{"DONE!", "DONE!"}));
         QVERIFY(QFileInfo::exists(files[0]) && QFileInfo::exists(files[1]));
     }

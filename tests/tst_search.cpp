@@ -75,7 +75,8 @@ QStringList destinedPairs(const SearchState &state)
 {
     QStringList pairs;
     for (const DestinedPair &pair : state.DestinedPairs)
-        pairs.append(state.Paths.path(pair.proposed) + QStringLiteral(" | ") + state.Paths.path(pair.kept));
+        pairs.append(state.Paths.path(pair.proposed) + QStringLiteral(" | ")
+                     + state.Paths.path(state.CopySets.at(std::size_t(pair.set)).kept));
     return pairs;
 }
 
@@ -549,32 +550,23 @@ private slots:
             QVERIFY2(content.stateOf(i) == expected[i], qPrintable(names[i]));
     }
 
-    // The lists speak lower case, but each file on disk is loaded and proposed by its own name.
-    void namesDifferingInCase()
-    {
-        const QString folder = freshFolder();
-        const std::pair<const char *, const char *> files[] = {
-            {"C", "two"}, {"F", "one"}, {"f", "two"}, {"G", "equal"}, {"g", "equal"}};
-        for (const auto &[name, bytes] : files)
-            put(folder + QLatin1Char('/') + QLatin1String(name), bytes);
-
-        Finder f;
-        QCOMPARE(f.search(folder), QStringList{"DONE!"});
-        QCOMPARE(f.lines("lstEqual"), linesOf(folder, "gg gg fc cf"));
-        // G and g both stay: no name of the pair names the other file.
-        QCOMPARE(destinedPairs(f.state()), QStringList{folder + "/f | " + folder + "/C"});
-        QCOMPARE(f.destined(), linesOf(folder, "f"));
-    }
-
-    // A hard link is its target, never a copy to propose, not even against another copy;
-    // symbolic links and a FIFO are no candidates, and none of them is an error. A size past
-    // 2 GiB names its bucket whole.
+    // Which file a name leads to decides, not its lower-cased line: each file is loaded and
+    // proposed by its own name, and two whose names differ only in case are two files. A hard
+    // link of the kept file is never proposed; one of a proposed file is proposed with it, or
+    // moving it would free nothing. Symbolic links and a FIFO are no candidates, and none of
+    // them is an error. A size past 2 GiB names its bucket whole.
     void specialEntries()
     {
         const QString folder = freshFolder();
-        put(folder + "/a", "same");
-        put(folder + "/b", "same");
-        QCOMPARE(::link(QFile::encodeName(folder + "/a").constData(), QFile::encodeName(folder + "/c").constData()), 0);
+        for (const char *const name : {"a", "b"})
+            put(folder + '/' + name, "same");
+        for (const auto &[name, bytes] : {std::pair("C", "two"), {"F", "one"}, {"f", "two"}, {"G", "equal"}, {"g", "equal"}})
+            put(folder + '/' + name, bytes);
+        const auto link = [&](const char *name, const char *to) {
+            return ::link(QFile::encodeName(folder + name).constData(), QFile::encodeName(folder + to).constData());
+        };
+        QCOMPARE(link("/a", "/c"), 0);
+        QCOMPARE(link("/b", "/d"), 0);
         QVERIFY(QDir(folder).mkdir("sub"));
         put(folder + "/sub/s", "same");
         QVERIFY(QFile::link(folder + "/a", folder + "/link"));
@@ -588,10 +580,15 @@ private slots:
         QTest::keyClick(tick, Qt::Key_Space);
         QVERIFY(tick->isChecked());
         QCOMPARE(f.search(folder), QStringList{"DONE!"});
-        QCOMPARE(workspaceOf(f.state()), (Buckets{{"4.tmp", bucket(folder, "a b c") + bucket(folder + "/sub", "s")},
+        QCOMPARE(workspaceOf(f.state()), (Buckets{{"3.tmp", bucket(folder, "C F f")},
+                                                  {"4.tmp", bucket(folder, "a b c d") + bucket(folder + "/sub", "s")},
+                                                  {"5.tmp", bucket(folder, "G g")},
                                                   {"3221225472.tmp", bucket(folder, "z")}}));
-        QCOMPARE(f.lines("lstEqual").size(), 12);
-        QCOMPARE(f.destined(), linesOf(folder, "b") + linesOf(folder + "/sub", "s"));
+        QCOMPARE(f.lines("lstEqual").size(), 24);
+        QCOMPARE(f.lines("lstEqual").mid(0, 2), linesOf(folder, "gg gg"));
+        const QString a = " | " + folder + "/a";
+        QCOMPARE(destinedPairs(f.state()), (QStringList{folder + "/f | " + folder + "/C", folder + "/b" + a,
+                                                        folder + "/d" + a, folder + "/sub/s" + a, folder + "/g | " + folder + "/G"}));
     }
 
     // A home as people have one, searched with its sub-folders: of each pair the original is

@@ -115,7 +115,7 @@ private slots:
             {"cmdBrowse1", "Choose folder", "", A::Button}, {"cmdStart", "Start now", "", A::Button},
             {"cmdStop", "Stop search", "", A::Button}, {"lstFiles", "Files", "", A::Table},
             {"lstEqual", "Equal", "", A::Table}, {"lstDestined", "Obsolete", "", A::Table},
-            {"cmdKillDestined", "KILL", "Move obsolete files to the trash", A::Button},
+            {"cmdKillDestined", "KILL", "Move 0 files (0 bytes) to the trash", A::Button},
             {"lblStatus", "", "Search status", A::ProgressBar}, {"lblStatusB", "", "Loading status", A::StaticText},
         };
         for (const auto &row : spokenAs) {

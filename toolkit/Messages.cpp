@@ -3,6 +3,7 @@
 
 #include <QFontMetrics>
 #include <QGridLayout>
+#include <QLocale>
 #include <QMessageBox>
 #include <QSpacerItem>
 
@@ -80,6 +81,31 @@ QString shownPath(QString path)
             shown += c;
     }
     return shown;
+}
+
+QString shortPath(QString path)
+{
+    constexpr qsizetype Longest = 60, Head = 29;
+    path = shownPath(std::move(path));
+    if (path.size() <= Longest)
+        return path;
+    // Never between the two halves of a character outside the basic plane.
+    qsizetype head = Head, tail = path.size() - (Longest - Head - 1);
+    if (path.at(head).isLowSurrogate())
+        --head;
+    if (path.at(tail).isLowSurrogate())
+        ++tail;
+    return path.left(head) + QChar(0x2026) + path.mid(tail);
+}
+
+QString files(qint64 count)
+{
+    return count == 1 ? QStringLiteral("1 file") : QStringLiteral("%1 files").arg(count);
+}
+
+QString dataSize(qint64 bytes)
+{
+    return QLocale().formattedDataSize(bytes, 1, QLocale::DataSizeSIFormat);
 }
 
 void setHandler(Handler h)

@@ -23,5 +23,13 @@ inline constexpr const char *Title = "Samelyn";
 // for two or for another. A backslash stays as it is. Only for showing: what is matched,
 // stored and copied is the text itself.
 [[nodiscard]] QString shownPath(QString path);
+// A path in a menu's item: as a message shows it, and past 60 characters cut in the middle,
+// where two copies' paths differ least.
+[[nodiscard]] QString shortPath(QString path);
+
+// "1 file", "928 files".
+[[nodiscard]] QString files(qint64 count);
+// A size as the desktop's file manager gives it: "6.4 GB".
+[[nodiscard]] QString dataSize(qint64 bytes);
 
 } // namespace Messages
