@@ -1,7 +1,6 @@
 // The comparison's reading threads and the hand-over of their results.
 #include "GroupReader.h"
 
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,7 +10,6 @@
 #include <mutex>
 
 namespace {
-constexpr int ReadingNice = 10; // on Linux, a thread's own nice value
 } // namespace
 
 struct GroupReader::Shared
@@ -55,7 +53,7 @@ void GroupReader::Shared::work(const std::atomic<bool> &stop, int cap, qint64 me
 {
     // Reading can keep every core busy for minutes: the desktop, and a screen reader above all,
     // come first. Nothing else runs at this thread's priority, so alone it loses nothing.
-    (void)::setpriority(PRIO_PROCESS, ::gettid(), ReadingNice);
+    Worker::giveWay();
     std::unique_lock lock(mutex);
     for (;;) {
         Job *next = nullptr;

@@ -9,7 +9,8 @@ void KeptAndProposed::clear()
     m_proposedNames.clear();
 }
 
-void KeptAndProposed::beginGroup(const PathStore &store, const std::vector<PathStore::Id> &group)
+void KeptAndProposed::beginGroup(const PathStore &store, const std::vector<PathStore::Id> &group,
+                                 const std::function<void()> &breathe)
 {
     const std::size_t n = group.size();
     m_idOf.resize(n);
@@ -20,6 +21,8 @@ void KeptAndProposed::beginGroup(const PathStore &store, const std::vector<PathS
     // A folder searched twice stands twice in its group, under one name.
     QHash<QByteArrayView, int> names;
     for (std::size_t p = 0; p < n; ++p) {
+        if ((p & 4095) == 4095)
+            breathe();
         const PathStore::Id id = group[p];
         const QByteArrayView name = store.native(id);
         auto known = names.constFind(name);
@@ -44,6 +47,9 @@ void KeptAndProposed::beginGroup(const PathStore &store, const std::vector<PathS
     for (std::size_t i = 0; i < m_idKeys.size(); ++i)
         m_keptId[i] = m_keptIds.contains(m_idKeys[i]);
     m_proposedName.assign(m_nameKeys.size(), 0);
-    for (std::size_t t = 0; t < m_nameKeys.size(); ++t)
+    for (std::size_t t = 0; t < m_nameKeys.size(); ++t) {
+        if ((t & 4095) == 4095)
+            breathe();
         m_proposedName[t] = m_proposedNames.contains(m_nameKeys[t]);
+    }
 }

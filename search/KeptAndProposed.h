@@ -7,6 +7,7 @@
 #include <QByteArray>
 #include <QSet>
 
+#include <functional>
 #include <utility>
 #include <vector>
 
@@ -23,7 +24,9 @@ public:
     // A new run: nothing is kept or proposed.
     void clear();
     // The group whose positions keep() and propose() take from now on.
-    void beginGroup(const PathStore &store, const std::vector<PathStore::Id> &group);
+    // `breathe` is called every few thousand files: a group of hundreds of thousands takes a
+    // while to number, and the window is served meanwhile.
+    void beginGroup(const PathStore &store, const std::vector<PathStore::Id> &group, const std::function<void()> &breathe);
 
     // The file at `position` of the group is kept.
     void keep(int position)

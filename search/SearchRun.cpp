@@ -15,6 +15,7 @@
 #include "Worker.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
@@ -164,13 +165,18 @@ std::optional<SearchRun::Folder> SearchRun::resolveAside(const QString &typed)
         answer->folder = std::move(folder);
         answer->found.notify_all();
     });
+    // A stop gives the lookup a little longer: a folder that is not there is told as such,
+    // as when the lookup was quicker than the click.
+    QElapsedTimer sinceStop;
     for (;;) {
         {
             std::unique_lock lock(answer->mutex);
             if (answer->found.wait_for(lock, std::chrono::milliseconds(2), [&] { return answer->folder.has_value(); }))
                 return std::move(answer->folder);
         }
-        if (m_state.StopRequested)
+        if (m_state.StopRequested && !sinceStop.isValid())
+            sinceStop.start();
+        if (sinceStop.isValid() && sinceStop.elapsed() >= 50)
             return std::nullopt;
         m_host.yield();
     }
@@ -263,6 +269,8 @@ void SearchRun::writeBuckets()
         for (std::size_t i = linesBefore.value(size); i < files.size(); ++i) {
             lines += m_state.Paths.loweredNative(files[i]);
             lines += "\r\n";
+            if ((i & 4095) == 4095)
+                m_host.breathe(); // one size may have hundreds of thousands of files
         }
         m_io->append(bucketName(size), lines);
         m_appended.push_back({size, linesBefore.value(size)});
@@ -410,8 +418,11 @@ bool SearchRun::queueForReading(const std::vector<PathStore::Id> &ids, std::opti
         return false;
     std::vector<DiskFile> files;
     files.reserve(ids.size());
-    for (const PathStore::Id id : ids)
+    for (const PathStore::Id id : ids) {
         files.push_back(m_state.Paths.isKnown(id) ? m_state.Paths.file(id) : DiskFile());
+        if ((files.size() & 4095) == 0)
+            m_host.breathe(); // a group may have hundreds of thousands of files
+    }
     m_reader->queue(std::move(files), size.value_or(-1));
     return true;
 }
@@ -579,7 +590,7 @@ void SearchRun::compareGroup(bool queued)
         return;
     takeClasses();
     const std::vector<PathStore::Id> &ids = m_state.PathList.ids();
-    m_keptAndProposed.beginGroup(m_state.Paths, ids);
+    m_keptAndProposed.beginGroup(m_state.Paths, ids, [this] { m_host.breathe(); });
     m_state.Equal.beginGroup(ids, m_classes.classOf);
 
     const int n = m_state.PathList.count();

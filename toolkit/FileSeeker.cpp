@@ -343,6 +343,7 @@ private:
 
 void Lister::run()
 {
+    Worker::giveWay();
     try {
         for (;;) {
             Node *folder = nullptr;
@@ -737,6 +738,7 @@ void FileSeeker::Search(int, int, int, int)
                 m_found = report.found;
                 FoundFile(report.name, report.path);
             }
+            report = {}; // freed as it goes, not all at once after a huge folder
             if (served())
                 return;
         }

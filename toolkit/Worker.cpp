@@ -4,7 +4,9 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <sys/resource.h>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -52,6 +54,12 @@ void Worker::letGo()
 {
     if (!m_stop->exchange(true))
         --s_working;
+}
+
+void Worker::giveWay()
+{
+    constexpr int Nice = 10;
+    (void)::setpriority(PRIO_PROCESS, ::gettid(), Nice);
 }
 
 int Worker::working()

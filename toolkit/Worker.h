@@ -22,6 +22,10 @@ public:
 
     void letGo();
 
+    // The calling worker gives way to the window and the rest of the desktop: on a fast drive
+    // it keeps a core busy. On Linux each thread has a nice value of its own.
+    static void giveWay();
+
     // Workers not let go of: the only threads whose results anybody will see.
     [[nodiscard]] static int working();
     // Their threads and those of workers let go of that have not ended yet.
