@@ -30,7 +30,6 @@
 
 namespace {
 
-constexpr int LeftOutShown = 10;
 // How far the reading runs ahead of the comparison: enough that the reader is never idle
 // while the window works through a group's pairs, little enough to cost nothing to drop.
 constexpr std::size_t AheadGroups = 64;
@@ -99,10 +98,6 @@ SearchRun::Folder SearchRun::resolveFolder(const QString &typed)
 void SearchRun::run()
 {
     m_leftOut.clear();
-    m_foldersLeftOut.clear();
-    m_filesByName.clear();
-    m_foldersByName.clear();
-    m_leftOutSeen.clear();
 
     const QString statusBefore = m_host.statusText();
     m_host.enterRunning();
@@ -192,9 +187,9 @@ void SearchRun::gather(const QString &folder)
     seeker.FoundFile = [this](const QString &FileName, const QString &Path) { ImageSeek_FoundFile(FileName, Path); };
     seeker.SkippedEntry = [this](const QString &path, bool isFolder, FileSeeker::Skip why) {
         if (why == FileSeeker::Skip::CannotOpen)
-            leaveOut(path, isFolder ? LeftOut::Folder : LeftOut::Unreadable);
+            m_leftOut.add(path, isFolder ? LeftOut::Why::Folder : LeftOut::Why::Unreadable);
         else
-            leaveOut(path, isFolder ? LeftOut::FolderByName : LeftOut::FileByName,
+            m_leftOut.add(path, isFolder ? LeftOut::Why::FolderByName : LeftOut::Why::FileByName,
                      why == FileSeeker::Skip::NameNotUtf8 ? QStringLiteral("its name is not valid UTF-8")
                                                           : QStringLiteral("its path is longer than the system allows"));
     };
@@ -223,9 +218,9 @@ void SearchRun::ImageSeek_FoundFile(const QString &FileName, const QString &Path
         const qsizetype folderEnd = full.indexOf(QLatin1Char('/'), lineBreak - full.cbegin());
         const QString why = QStringLiteral("its name holds a line break");
         if (folderEnd < 0)
-            leaveOut(full, LeftOut::FileByName, why);
+            m_leftOut.add(full, LeftOut::Why::FileByName, why);
         else
-            leaveOut(full.left(folderEnd + 1), LeftOut::FolderByName, why);
+            m_leftOut.add(full.left(folderEnd + 1), LeftOut::Why::FolderByName, why);
         return;
     }
     // Kept as found; the lower-cased text is made from it wherever it is shown or written.
@@ -565,8 +560,8 @@ void SearchRun::noteLoad(int index, int No, int Total)
 bool SearchRun::ReadIntoMemory(int index, int No, int Total)
 {
     ++m_state.LoadCount;
-    const auto leftOut = [this, index](LeftOut why) {
-        leaveOut(m_state.Paths.path(m_state.PathList.idAt(index + 1)), why);
+    const auto leftOut = [this, index](LeftOut::Why why) {
+        m_leftOut.add(m_state.Paths.path(m_state.PathList.idAt(index + 1)), why);
         return false;
     };
     switch (m_content.stateOf(index)) {
@@ -575,7 +570,7 @@ bool SearchRun::ReadIntoMemory(int index, int No, int Total)
     case GroupContent::State::Unreadable:
         // One that exists but cannot be read is told at the end of the run; one gone since it
         // was found is no news (the delete button may have taken it).
-        return leftOut(LeftOut::Unreadable);
+        return leftOut(LeftOut::Why::Unreadable);
     case GroupContent::State::Gone:
         return false;
     }
@@ -743,49 +738,11 @@ bool SearchRun::passInBulk(int j, int &k, bool &madeReference)
     return true;
 }
 
-void SearchRun::leaveOut(const QString &path, LeftOut why, const QString &reason)
-{
-    if (m_leftOutSeen.contains(path))
-        return;
-    m_leftOutSeen.insert(path);
-    switch (why) {
-    case LeftOut::Unreadable:
-        m_leftOut.append(path);
-        break;
-    case LeftOut::Folder:
-        m_foldersLeftOut.append(path);
-        break;
-    case LeftOut::FileByName:
-        m_filesByName.append(path + QStringLiteral(" (") + reason + QLatin1Char(')'));
-        break;
-    case LeftOut::FolderByName:
-        m_foldersByName.append(path + QStringLiteral(" (") + reason + QLatin1Char(')'));
-        break;
-    }
-}
-
 QString SearchRun::finalMessage(const QString &outcome) const
 {
     QString text = outcome;
     if (m_full)
         text += QStringLiteral("\n\nThe list of equal files is full at %1 lines; the search stopped there.")
                     .arg(EqualLines::Capacity);
-    // One group per reason: its heading counts the paths, at most LeftOutShown of which follow.
-    const auto group = [&text](const QStringList &paths, const QString &one, const QString &many) {
-        if (paths.isEmpty())
-            return;
-        text += QStringLiteral("\n\n") + (paths.size() == 1 ? one : many.arg(paths.size())) + QLatin1Char(':');
-        for (const QString &path : paths.mid(0, LeftOutShown))
-            text += QLatin1Char('\n') + Messages::shownPath(path);
-        if (paths.size() > LeftOutShown)
-            text += QStringLiteral("\n...");
-    };
-    group(m_leftOut, QStringLiteral("1 file could not be read and was left out"),
-          QStringLiteral("%1 files could not be read and were left out"));
-    group(m_filesByName, QStringLiteral("1 file was left out because of its name or path"),
-          QStringLiteral("%1 files were left out because of their names or paths"));
-    group(m_foldersLeftOut, QStringLiteral("1 folder could not be opened"), QStringLiteral("%1 folders could not be opened"));
-    group(m_foldersByName, QStringLiteral("1 folder was left out because of its name or path"),
-          QStringLiteral("%1 folders were left out because of their names or paths"));
-    return text;
+    return text + m_leftOut.sections();
 }

@@ -4,6 +4,7 @@
 #include "BucketIo.h"
 #include "GroupContent.h"
 #include "KeptAndProposed.h"
+#include "LeftOut.h"
 #include "PathStore.h"
 
 #include <QSet>
@@ -53,10 +54,6 @@ public:
     bool ReadIntoMemory(int index, int No, int Total);
 
 private:
-    // Files and folders left out, told apart by why: the reading, the open-file limit, or
-    // (ByName) a name or path the run cannot take, for a reason given with it.
-    enum class LeftOut { Unreadable, Folder, FileByName, FolderByName };
-
     // One bucket file read back: the size its name gives, and the file behind each line.
     struct Bucket
     {
@@ -83,7 +80,6 @@ private:
     void consider(int k, int j);
     [[nodiscard]] int setOf(int j);
     [[nodiscard]] bool passInBulk(int j, int &k, bool &madeReference);
-    void leaveOut(const QString &path, LeftOut why, const QString &reason = {});
     [[nodiscard]] QString finalMessage(const QString &outcome) const;
 
     // A yield point: the window is served when the event loop is due.
@@ -120,8 +116,7 @@ private:
     std::deque<Bucket> m_ahead;            // read back, not yet compared
     std::deque<qint64> m_prequeued;        // sizes queued before the workspace was listed
     qsizetype m_nextBucket = 0;
-    QStringList m_leftOut, m_foldersLeftOut, m_filesByName, m_foldersByName;
-    QSet<QString> m_leftOutSeen;
+    LeftOut m_leftOut;
     bool m_full = false; // the equal list can count no more lines
     bool m_share = false; // the folder searched is on a share
 
