@@ -6,6 +6,7 @@
 #include "TestDir.h"
 #include "ToolkitError.h"
 #include "Trash.h"
+#include "Worker.h"
 
 #include <QScopeGuard>
 
@@ -184,6 +185,7 @@ private slots:
             relative += QStringLiteral("/d%1").arg(level % 10);
         const QString bottom = dir.createFile(relative + "/x.bin", "same");
         const QString side = dir.createFile("deep/d0/y.bin", "same");
+        QTRY_COMPARE(Worker::alive(), 0); // the listers of the walks before, with their folders
         const int openBefore = int(QDir("/proc/self/fd").entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size());
         rlimit saved {};
         ::getrlimit(RLIMIT_NOFILE, &saved);

@@ -99,7 +99,6 @@ struct FileSeeker::Reports
         Found found;
         std::optional<Skip> skipped;
         bool isFolder = false;
-        quint8 rank = 0; // see Rank
     };
     std::mutex mutex;
     std::condition_variable more;
@@ -109,9 +108,10 @@ struct FileSeeker::Reports
 
 namespace {
 
-// Listed at once at most: on a share each call waits for the network, and a few in flight
-// hide that wait.
-constexpr int Listers = 16;
+// Folders listed at once: on a share each call waits for the network, and many in flight hide
+// that wait; on a local drive a few keep the cores busy, and more only crowd the window out.
+constexpr int ListersOnShare = 16;
+constexpr int ListersLocal = 4;
 
 // Folders of copies kept for recovery, by where they sit: a trash below any home (root may
 // search /home), the trash folders of other drives, and snapshots.
@@ -269,6 +269,26 @@ struct Node
     std::vector<File> files;
     std::vector<Node *> folders; // in the order walked
     std::vector<FileSeeker::Reports::Report> skipped; // in the order met
+    // Listed, or never to be: what it holds is known. Set by its lister, once it has written it.
+    std::atomic<bool> done{false};
+
+    // Moved only while no other thread knows of it: as a sub-folder sorted, or put in the tree.
+    Node() = default;
+    Node(Node &&other) noexcept { *this = std::move(other); }
+    Node &operator=(Node &&other) noexcept
+    {
+        parent = other.parent;
+        name = std::move(other.name);
+        path = std::move(other.path);
+        folded = std::move(other.folded);
+        id = other.id;
+        rank = other.rank;
+        files = std::move(other.files);
+        folders = std::move(other.folders);
+        skipped = std::move(other.skipped);
+        done = other.done.load();
+        return *this;
+    }
 };
 
 struct Stopped
@@ -301,6 +321,17 @@ struct Tree
     // Out of descriptors once: from then on one folder is listed at a time, with few held open.
     std::atomic<bool> scarce{false};
     std::mutex oneAtATime;
+    // Listers beyond this many end once idle: the searched folder's drive decides.
+    std::atomic<int> wanted{ListersOnShare};
+
+    // The reports go out in the walk's order as soon as every folder before them is listed:
+    // those of the first rank at once, the others held until the walk is over.
+    std::mutex handingOver;
+    std::atomic<bool> moreListed{false};
+    std::vector<std::pair<Node *, std::size_t>> toHand; // the walk's order: a folder, its next sub-folder
+    std::vector<FileSeeker::Reports::Report> held[8];   // by rank
+    QSet<FileId> handed;                                // a bind mount may show a folder twice
+    bool handingBegun = false;
 
     FileDescriptor rootFd; // set by the first lister, before any other folder is known
     // The names above the searched folder, its own last, for the trash and snapshot rules.
@@ -313,7 +344,7 @@ struct Tree
 class Lister
 {
 public:
-    Lister(Tree &tree, const std::atomic<bool> &stop) : m_tree(tree), m_stop(stop) {}
+    Lister(Tree &tree, int index, const std::atomic<bool> &stop) : m_tree(tree), m_index(index), m_stop(stop) {}
     void run();
 
 private:
@@ -333,9 +364,11 @@ private:
     [[nodiscard]] bool keptForRecovery(const Node &parent, const QByteArray &name, const FileId &id) const;
     [[nodiscard]] static bool below(const Node *folder, const FileId &id);
     void sortBy(auto &entries, auto before) const;
-    void finish();
+    void handOver();
+    void handOverListed();
 
     Tree &m_tree;
+    const int m_index;
     const std::atomic<bool> &m_stop;
     // The way to the last folder listed, from the searched one, which the tree holds open.
     std::vector<std::pair<const Node *, FileDescriptor>> m_way;
@@ -349,13 +382,13 @@ void Lister::run()
             Node *folder = nullptr;
             {
                 std::unique_lock lock(m_tree.mutex);
-                while (!m_tree.over && m_tree.toList.empty()) {
+                while (m_index < m_tree.wanted && !m_tree.over && m_tree.toList.empty()) {
                     m_tree.changed.wait_for(lock, std::chrono::milliseconds(5));
                     pace();
                     if (m_tree.scarce)
                         m_way.clear();
                 }
-                if (m_tree.over)
+                if (m_tree.over || m_index >= m_tree.wanted)
                     return;
                 folder = m_tree.toList.back();
                 m_tree.toList.pop_back();
@@ -377,13 +410,12 @@ void Lister::run()
                 m_way.clear();
                 list(*folder, true);
             }
-            std::unique_lock lock(m_tree.mutex);
-            if (--m_tree.listing == 0 && m_tree.toList.empty() && !m_tree.over) {
+            folder->done.store(true, std::memory_order_release);
+            handOver();
+            const std::lock_guard lock(m_tree.mutex);
+            if (--m_tree.listing == 0 && m_tree.toList.empty()) {
                 m_tree.over = true;
                 m_tree.changed.notify_all();
-                lock.unlock();
-                finish();
-                return;
             }
         }
     } catch (const Stopped &) {
@@ -549,6 +581,8 @@ void Lister::listRoot(Node &root)
         return;
     }
     root.id = FileId::of(st);
+    if (!FileSeeker::isShare(m_tree.rootFd.get()))
+        m_tree.wanted = ListersLocal;
     if (!FileSeeker::isPseudoFileSystem(m_tree.rootFd.get()))
         list(root, true);
 }
@@ -649,6 +683,7 @@ void Lister::list(Node &folder, bool alone)
         if (keptForRecovery(folder, sub.name, sub.id) || below(&folder, sub.id))
             continue;
         const bool toList = sub.skipped.empty();
+        sub.done = !toList;
         folder.folders.push_back(&m_tree.folders.emplace_back(std::move(sub)));
         if (toList)
             m_tree.toList.push_back(folder.folders.back());
@@ -658,37 +693,65 @@ void Lister::list(Node &folder, bool alone)
     m_tree.changed.notify_all();
 }
 
-// Every folder listed: the reports in their order, for the window's thread. The files go by
-// rank, and within a rank in the order walked, each folder's files before its sub-folders. A
-// folder met twice (a bind mount) is taken where the order meets it first.
-void Lister::finish()
+// Hands over what is listed, unless another lister is at it: that one then goes on for this one.
+void Lister::handOver()
 {
-    std::vector<FileSeeker::Reports::Report> skipped, found;
-    QSet<FileId> taken;
-    std::vector<Node *> toTake{&m_tree.folders.front()};
-    QString name;
-    while (!toTake.empty()) {
-        pace();
-        Node &folder = *toTake.back();
-        toTake.pop_back();
-        if (folder.id.isKnown()) {
-            if (taken.contains(folder.id))
-                continue;
-            taken.insert(folder.id);
-        }
-        std::move(folder.skipped.begin(), folder.skipped.end(), std::back_inserter(skipped));
-        for (File &file : folder.files) {
-            (void)decoded(file.name, name);
-            found.push_back({name, folder.path, file.found, std::nullopt, false, file.rank});
-        }
-        folder.files = {};
-        toTake.insert(toTake.end(), folder.folders.rbegin(), folder.folders.rend());
+    m_tree.moreListed = true;
+    while (m_tree.moreListed.load()) {
+        const std::unique_lock lock(m_tree.handingOver, std::try_to_lock);
+        if (!lock.owns_lock())
+            return;
+        m_tree.moreListed = false;
+        handOverListed();
     }
-    std::stable_sort(found.begin(), found.end(), [](const auto &a, const auto &b) { return a.rank < b.rank; });
-    std::move(found.begin(), found.end(), std::back_inserter(skipped));
+}
+
+// The reports of the folders listed, in the walk's order, as far as a folder not yet listed: a
+// folder's files, then its sub-folders. Files of a later rank wait for the end of the walk. A
+// folder met twice (a bind mount) is taken where the order meets it first.
+void Lister::handOverListed()
+{
+    std::vector<FileSeeker::Reports::Report> reports;
+    std::vector<std::pair<Node *, std::size_t>> &toHand = m_tree.toHand;
+    if (!std::exchange(m_tree.handingBegun, true))
+        toHand.emplace_back(&m_tree.folders.front(), std::size_t(-1));
+    QString name;
+    while (!toHand.empty()) {
+        pace();
+        auto [folder, next] = toHand.back();
+        if (next == std::size_t(-1)) {
+            if (!folder->done.load(std::memory_order_acquire))
+                break;
+            if (folder->id.isKnown() && m_tree.handed.contains(folder->id)) {
+                toHand.pop_back();
+                continue;
+            }
+            m_tree.handed.insert(folder->id);
+            std::move(folder->skipped.begin(), folder->skipped.end(), std::back_inserter(reports));
+            for (File &file : folder->files) {
+                (void)decoded(file.name, name);
+                (file.rank == 0 ? reports : m_tree.held[file.rank]).push_back({name, folder->path, file.found, std::nullopt, false});
+            }
+            folder->files = {};
+            next = 0;
+        }
+        if (next < folder->folders.size()) {
+            toHand.back().second = next + 1;
+            toHand.emplace_back(folder->folders[next], std::size_t(-1));
+        } else {
+            toHand.pop_back();
+        }
+    }
+    const bool over = toHand.empty();
+    if (over) {
+        for (auto &rank : m_tree.held) {
+            std::move(rank.begin(), rank.end(), std::back_inserter(reports));
+            rank = {};
+        }
+    }
     const std::lock_guard lock(m_tree.out->mutex);
-    m_tree.out->reports = std::move(skipped);
-    m_tree.out->finished = true;
+    std::move(reports.begin(), reports.end(), std::back_inserter(m_tree.out->reports));
+    m_tree.out->finished = over;
     m_tree.out->more.notify_all();
 }
 
@@ -709,8 +772,8 @@ void FileSeeker::Search(int, int, int, int)
     tree->folders.push_back(std::move(root));
     tree->toList.push_back(&tree->folders.front());
     std::vector<std::unique_ptr<Worker>> listers;
-    for (int i = 0; i < (IncludeSubFolders ? Listers : 1); ++i)
-        listers.push_back(std::make_unique<Worker>([tree](const std::atomic<bool> &stop) { Lister(*tree, stop).run(); }));
+    for (int i = 0; i < (IncludeSubFolders ? ListersOnShare : 1); ++i)
+        listers.push_back(std::make_unique<Worker>([tree, i](const std::atomic<bool> &stop) { Lister(*tree, i, stop).run(); }));
     QElapsedTimer sinceYield;
     sinceYield.start();
     // True when the walk is to end here.
