@@ -310,7 +310,6 @@ struct Tree
     const std::function<void(const QString &)> entering;
     const std::shared_ptr<FileSeeker::Reports> out;
     const FileId trash = userTrash();
-    QString root;
 
     std::mutex mutex;
     std::condition_variable changed;
@@ -353,6 +352,10 @@ private:
 
     void pace() const;
     void list(Node &folder, bool alone);
+    [[nodiscard]] static File fileOf(QByteArray name, const struct stat &st, quint8 folderRank);
+    [[nodiscard]] bool readEntries(Node &folder, int fd, bool alone, std::vector<File> &files, std::vector<Node> &subs);
+    void takeFiles(Node &folder, std::vector<File> &files);
+    void handOverSubFolders(Node &folder, std::vector<Node> &subs);
     void listRoot(Node &root);
     [[nodiscard]] int reach(const Node &folder, bool alone);
     void spare(bool alone, int needed, int &waitMs);
@@ -601,9 +604,29 @@ void Lister::list(Node &folder, bool alone)
     }
     if (folder.parent && folder.id.device != folder.parent->id.device && FileSeeker::isPseudoFileSystem(fd))
         return;
-
     std::vector<File> files;
     std::vector<Node> subs;
+    if (!readEntries(folder, fd, alone, files, subs))
+        return;
+    takeFiles(folder, files);
+    handOverSubFolders(folder, subs);
+}
+
+// A plain file as listed, ranked by its own name and the folders it lies in.
+File Lister::fileOf(QByteArray name, const struct stat &st, quint8 folderRank)
+{
+    File file{std::move(name), {}, {}, 0, {qint64(st.st_size), FileId::of(st)}, folderRank};
+    file.stemBytes = extensionAt(file.name);
+    file.stem = QFile::decodeName(file.name.first(file.stemBytes)).toCaseFolded();
+    file.extension = QFile::decodeName(file.name.sliced(file.stemBytes)).toCaseFolded();
+    file.rank |= (file.name.startsWith('.') ? Hidden : 0) | (hasCopyMark(file.stem + file.extension, file.stem.size()) ? Marked : 0);
+    return file;
+}
+
+// The folder's entries; false when it gives nothing: it cannot be listed (and is named), or it
+// holds this program's scratch tag.
+bool Lister::readEntries(Node &folder, int fd, bool alone, std::vector<File> &files, std::vector<Node> &subs)
+{
     bool tagged = false;
     const auto take = [&](const dirent &e) {
         pace();
@@ -617,12 +640,7 @@ void Lister::list(Node &folder, bool alone)
         QByteArray name(e.d_name);
         if (S_ISREG(st.st_mode)) {
             tagged = tagged || name == FileSeeker::ScratchTagName;
-            File file{std::move(name), {}, {}, 0, {qint64(st.st_size), FileId::of(st)}, folder.rank};
-            file.stemBytes = extensionAt(file.name);
-            file.stem = QFile::decodeName(file.name.first(file.stemBytes)).toCaseFolded();
-            file.extension = QFile::decodeName(file.name.sliced(file.stemBytes)).toCaseFolded();
-            file.rank |= (file.name.startsWith('.') ? Hidden : 0) | (hasCopyMark(file.stem + file.extension, file.stem.size()) ? Marked : 0);
-            files.push_back(std::move(file));
+            files.push_back(fileOf(std::move(name), st, folder.rank));
         } else if (S_ISDIR(st.st_mode) && m_tree.subFolders) {
             Node sub;
             sub.name = std::move(name);
@@ -639,13 +657,16 @@ void Lister::list(Node &folder, bool alone)
             break;
         if (errno != EMFILE && errno != ENFILE) {
             folder.skipped.push_back({folder.path, QString(), {}, FileSeeker::Skip::CannotOpen, true});
-            return;
+            return false;
         }
         spare(alone, fd, waitMs); // the listing takes a descriptor of its own
     }
-    if (tagged && holdsScratchTag(fd, alone))
-        return;
+    return !tagged || !holdsScratchTag(fd, alone);
+}
 
+// The folder's files in their order; one whose name cannot be taken is named instead.
+void Lister::takeFiles(Node &folder, std::vector<File> &files)
+{
     sortBy(files, fileBefore);
     // A longer name makes a path that no call of the system takes (the limit counts the
     // terminating zero): the walk lists such a file, but it could never be read by its path.
@@ -659,7 +680,11 @@ void Lister::list(Node &folder, bool alone)
         else
             folder.files.push_back(std::move(file));
     }
+}
 
+// The folder's sub-folders join the tree in their order, and those to walk are listed in turn.
+void Lister::handOverSubFolders(Node &folder, std::vector<Node> &subs)
+{
     for (Node &sub : subs) {
         QString name;
         const bool named = decoded(sub.name, name);
