@@ -239,6 +239,7 @@ struct File
     qsizetype stemBytes = 0;
     FileSeeker::Found found;
     quint8 rank = 0;
+    QString text; // the name as reported, once the folder's files are in order
 };
 
 // A folder's files in the order they are reported in: the name without its extension, then the
@@ -677,8 +678,11 @@ void Lister::takeFiles(Node &folder, std::vector<File> &files)
             folder.skipped.push_back({folder.path + text, QString(), {}, FileSeeker::Skip::NameNotUtf8, false});
         else if (file.name.size() > longestName)
             folder.skipped.push_back({folder.path + text, QString(), {}, FileSeeker::Skip::PathTooLong, false});
-        else
+        else {
+            file.text = text;
+            file.name = {}; // the bytes have given their order
             folder.files.push_back(std::move(file));
+        }
     }
 }
 
@@ -740,7 +744,6 @@ void Lister::handOverListed()
     std::vector<std::pair<Node *, std::size_t>> &toHand = m_tree.toHand;
     if (!std::exchange(m_tree.handingBegun, true))
         toHand.emplace_back(&m_tree.folders.front(), std::size_t(-1));
-    QString name;
     while (!toHand.empty()) {
         pace();
         auto [folder, next] = toHand.back();
@@ -754,8 +757,8 @@ void Lister::handOverListed()
             m_tree.handed.insert(folder->id);
             std::move(folder->skipped.begin(), folder->skipped.end(), std::back_inserter(reports));
             for (File &file : folder->files) {
-                (void)decoded(file.name, name);
-                (file.rank == 0 ? reports : m_tree.held[file.rank]).push_back({name, folder->path, file.found, std::nullopt, false});
+                (file.rank == 0 ? reports : m_tree.held[file.rank])
+                    .push_back({std::move(file.text), folder->path, file.found, std::nullopt, false});
             }
             folder->files = {};
             next = 0;
