@@ -616,7 +616,7 @@ void Lister::list(Node &folder, bool alone)
 // A plain file as listed, ranked by its own name and the folders it lies in.
 File Lister::fileOf(QByteArray name, const struct stat &st, quint8 folderRank)
 {
-    File file{std::move(name), {}, {}, 0, {qint64(st.st_size), FileId::of(st)}, folderRank};
+    File file{std::move(name), {}, {}, 0, {qint64(st.st_size), FileId::of(st)}, folderRank, {}};
     file.stemBytes = extensionAt(file.name);
     file.stem = QFile::decodeName(file.name.first(file.stemBytes)).toCaseFolded();
     file.extension = QFile::decodeName(file.name.sliced(file.stemBytes)).toCaseFolded();
